@@ -1,0 +1,45 @@
+#include "Log.h"
+
+#include <QMutex>
+#include <atomic>
+#include <mutex>
+#include <cstdio>
+#include <syslog.h>
+
+namespace {
+QMutex g_mutex;
+Log::Sink g_sink;
+std::atomic<bool> g_echo{true};
+std::once_flag g_syslogOnce;
+} // namespace
+
+namespace Log {
+
+void write(const QString &line)
+{
+    const QByteArray utf8 = line.toUtf8();
+    std::call_once(g_syslogOnce, [] { openlog("isoswm", LOG_PID, LOG_USER); });
+    syslog(LOG_NOTICE, "%s", utf8.constData());
+    Sink sink;
+    {
+        QMutexLocker lock(&g_mutex);
+        sink = g_sink;
+    }
+    if (g_echo.load()) {
+        std::fprintf(stderr, "%s\n", utf8.constData());
+        std::fflush(stderr);
+    }
+    if (sink)
+        sink(line);
+}
+
+void setEchoToStderr(bool echo) { g_echo.store(echo); }
+
+Sink setSink(Sink sink)
+{
+    QMutexLocker lock(&g_mutex);
+    std::swap(g_sink, sink);
+    return sink;
+}
+
+} // namespace Log
