@@ -1,0 +1,43 @@
+#include "ConsolePrompts.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <cstdio>
+
+ConsolePrompts::ConsolePrompts(QString source, QString destination, bool replaceExisting)
+    : m_source(std::move(source)), m_destination(std::move(destination)),
+      m_replaceExisting(replaceExisting)
+{
+}
+
+void ConsolePrompts::beginOpenPanel(const OpenPanel &,
+                                    std::function<void(std::optional<QString>)> completion)
+{
+    // Like a panel, the answer comes later, from the event loop.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [completion, source = m_source] { completion(source); },
+        Qt::QueuedConnection);
+}
+
+std::optional<QString> ConsolePrompts::runSavePanel(const SavePanel &)
+{
+    // The save panel asks before replacing a file; here --force is the answer.
+    if (QFileInfo::exists(m_destination) && !m_replaceExisting) {
+        runAlert(QStringLiteral("“%1” already exists.").arg(m_destination),
+                 QStringLiteral("Use --force to replace it."));
+        return std::nullopt;
+    }
+    return m_destination;
+}
+
+void ConsolePrompts::runAlert(const QString &message, const QString &informativeText)
+{
+    if (beforeAlert)
+        beforeAlert();
+    std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+    if (!informativeText.isEmpty())
+        std::fprintf(stderr, "  %s\n", informativeText.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+void ConsolePrompts::runErrorAlert(const Error &error) { runAlert(error.message, error.details); }
