@@ -24,7 +24,7 @@ namespace {
 
 using Bytes = std::string;
 
-constexpr size_t kCopyChunk = size_t(1) << 30;       // one copy_file_range call
+constexpr size_t kCopyChunk = size_t(1) << 30;      // one copy_file_range call
 constexpr size_t kFallbackBuffer = size_t(4) << 20; // read/write when the kernel cannot copy
 
 Bytes encode(const QString &path)
@@ -120,6 +120,15 @@ int copyRange(int in, int out, off_t offset, off_t length, bool &kernelCopy,
         }
         left -= n;
     }
+    if (kernelCopy && toEnd) {
+        // The kernel saw the end; make sure with one byte before reading on.
+        char probe;
+        const ssize_t n = ::pread(in, &probe, 1, inOff);
+        if (n == 0)
+            return 0;
+        if (n < 0)
+            return errno;
+    }
     if (buffer.empty() && (toEnd || left > 0))
         buffer.resize(kFallbackBuffer);
     while (toEnd || left > 0) {
@@ -151,10 +160,9 @@ int copyRange(int in, int out, off_t offset, off_t length, bool &kernelCopy,
 
 // Copies the data of a regular file, skipping holes so a sparse file stays
 // sparse and costs nothing to copy.
-int copyData(int in, int out, off_t size)
+int copyData(int in, int out, off_t size, std::vector<char> &buffer)
 {
     bool kernelCopy = true;
-    std::vector<char> buffer;
     if (size == 0)
         return copyRange(in, out, 0, -1, kernelCopy, buffer);
     off_t offset = 0;
@@ -162,7 +170,7 @@ int copyData(int in, int out, off_t size)
         off_t data = ::lseek(in, offset, SEEK_DATA);
         if (data < 0) {
             if (errno == ENXIO)
-                break; // only a hole is left
+                break;     // only a hole is left
             data = offset; // no hole support: all of it is data
         }
         off_t hole = ::lseek(in, data, SEEK_HOLE);
@@ -249,7 +257,7 @@ private:
         if (out.fd < 0)
             return errorAt(errno, destination, "copied");
 
-        int err = copyData(in.fd, out.fd, st.st_size);
+        int err = copyData(in.fd, out.fd, st.st_size, m_buffer);
         if (err == 0 && ::fchmod(out.fd, st.st_mode & 07777) != 0)
             err = errno;
         if (err == 0) {
@@ -288,6 +296,7 @@ private:
     }
 
     const FileSystem::ShouldCopyItem &m_shouldCopy;
+    std::vector<char> m_buffer; // for read/write, made on first need, shared by all files
 };
 
 // True when `destination` would land inside the folder `source`, where the
@@ -301,7 +310,8 @@ bool isInside(const Bytes &source, const Bytes &destination)
     while (parent.size() > 1 && parent.back() == '/')
         parent.pop_back();
     const auto slash = parent.rfind('/');
-    parent = slash == Bytes::npos ? Bytes(".") : (slash == 0 ? Bytes("/") : parent.substr(0, slash));
+    parent =
+        slash == Bytes::npos ? Bytes(".") : (slash == 0 ? Bytes("/") : parent.substr(0, slash));
     char *dst = ::realpath(parent.c_str(), nullptr);
     bool inside = false;
     if (dst) {

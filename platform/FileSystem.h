@@ -17,7 +17,8 @@ using ShouldCopyItem = std::function<bool(const QString &sourcePath)>;
 // Copies `source` with everything beneath it to `destination`, which must not
 // exist yet. Permissions of every item are copied; symbolic links are copied as
 // links and never followed. Stops at the first item that cannot be copied.
-// A skipped item is no error.
+// A skipped item is no error. Fifos, sockets and device nodes are asked about
+// but passed over, as if refused. A folder's items come in name order.
 std::optional<Error> copyItem(const QString &source, const QString &destination,
                               const ShouldCopyItem &shouldCopy);
 
@@ -32,8 +33,8 @@ std::optional<Error> removeItem(const QString &path);
 // folder before its contents. Symbolic links are listed, not followed.
 QStringList enumerate(const QString &directory);
 
-// The entry of `directory` whose name equals `name` ignoring letter case,
-// preferring an exact match; nothing when there is none.
+// The path of the entry of `directory` whose name equals `name` ignoring letter
+// case, preferring an exact match; nothing when there is none.
 std::optional<QString> childIgnoringCase(const QString &directory, const QString &name);
 
 } // namespace FileSystem

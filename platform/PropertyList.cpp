@@ -108,15 +108,7 @@ Node toNode(const QVariant &value)
     case QMetaType::QVariantMap:
     case QMetaType::QVariantHash: {
         Node dict(plist_new_dict());
-        const QVariantMap map = value.typeId() == QMetaType::QVariantMap
-                                    ? value.toMap()
-                                    : [&] {
-                                          QVariantMap m;
-                                          const QVariantHash h = value.toHash();
-                                          for (auto it = h.begin(); it != h.end(); ++it)
-                                              m.insert(it.key(), it.value());
-                                          return m;
-                                      }();
+        const QVariantMap map = value.toMap(); // a hash converts
         for (auto it = map.begin(); it != map.end(); ++it) {
             if (Node item = toNode(it.value()))
                 plist_dict_set_item(dict.get(), it.key().toUtf8().constData(), item.release());
