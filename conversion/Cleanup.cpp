@@ -2,6 +2,7 @@
 #include "Log.h"
 #include "MainQueue.h"
 #include "PathName.h"
+#include "SyncTool.h"
 #include "ViewController.h"
 
 #include <QFileInfo>
@@ -48,6 +49,15 @@ void ViewController::cleanup()
         }
         if (std::optional<Error> error = FileSystem::removeItem(temp))
             m_prompts->runErrorAlert(*error);
+    }
+
+    // A conversion stopped before its unmount would leave the source attached
+    // (and, on Linux, a file-system process running) after the program ends.
+    if (m_sourceAttached) {
+        m_sourceAttached = false;
+        const SyncTool unmount =
+            SyncTool::run(m_tools.hdiutil, {QStringLiteral("unmount"), mountPath()});
+        Log::write(QStringLiteral("unmounting ISO: status %1").arg(unmount.exitStatus));
     }
 
     updateProgressBarValue(0);

@@ -41,5 +41,6 @@ void ViewController::mountStage()
         cleanup();
         return;
     }
+    m_sourceAttached = true;
     stagingStart();
 }

@@ -55,6 +55,7 @@ void ViewController::copyFilesDone()
     Log::write(QStringLiteral("unmounting ISO"));
     updateProgressText(QStringLiteral("Unmounting ISO"));
     SyncTool::run(m_tools.hdiutil, {QStringLiteral("unmount"), mountPath()});
+    m_sourceAttached = false;
     updateProgressBarValue(40);
 
     const std::optional<QString> tool =

@@ -172,6 +172,8 @@ private:
     quint64 m_conversionCounter = 0;
     quint64 m_activeConversion = 0;
     bool m_succeeded = false;
+    // The source image is attached by this conversion and not yet unmounted.
+    bool m_sourceAttached = false;
     QString m_splitErrorText;
     QString m_buildErrorText;
     std::thread m_copyThread;

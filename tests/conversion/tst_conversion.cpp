@@ -338,7 +338,9 @@ private slots:
         QVERIFY(inOrder(h.snapshot(), {"error:" + errors.first(), "log:cleaning up"}));
         QCOMPARE(h.count("log:cleaning up"), 1);
         QVERIFY(h.leftoverTemporaryFolders().isEmpty());
-        QCOMPARE(h.calls().size(), 2); // info and attach only: no unmount, no split
+        // No split; the source is not left attached.
+        QCOMPARE(h.calls(), QStringList({"hdiutil\tinfo\t-plist", "hdiutil\tattach\t" + h.source,
+                                         "hdiutil\tunmount\t" + h.volume}));
     }
 
     void cancelBeforeTheFirstItem()
@@ -360,7 +362,8 @@ private slots:
         QCOMPARE(h.count("log:cleaning up"), 1);
         QCOMPARE(h.count("log:cancelling"), 1);
         QVERIFY(h.leftoverTemporaryFolders().isEmpty());
-        QCOMPARE(h.calls().size(), 2);
+        QCOMPARE(h.calls().size(), 3);
+        QCOMPARE(h.calls().last(), "hdiutil\tunmount\t" + h.volume);
     }
 
     void cancelInTheMiddleOfTheCopy()
@@ -394,7 +397,8 @@ private slots:
         QCOMPARE(h.count("log:cleaning up"), 1);
         QVERIFY(h.matching("error:").isEmpty());
         QVERIFY(h.leftoverTemporaryFolders().isEmpty());
-        QCOMPARE(h.calls().size(), 2);
+        QCOMPARE(h.calls().size(), 3);
+        QCOMPARE(h.calls().last(), "hdiutil\tunmount\t" + h.volume);
 
         // While it wound down the button started nothing.
         QCOMPARE(h.prompts.savePanels.size(), 1);
