@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionButton>
 
 namespace {
 constexpr int kHorizontalPadding = 22;

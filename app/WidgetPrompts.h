@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Prompts.h"
+
+#include <QPointer>
+#include <QWidget>
+
+// The window's answers to the conversion's questions: file dialogs and
+// message boxes over the main window.
+class WidgetPrompts : public Prompts {
+public:
+    explicit WidgetPrompts(QWidget *parent = nullptr) : m_parent(parent) {}
+    void setParentWidget(QWidget *parent) { m_parent = parent; }
+
+    void beginOpenPanel(const OpenPanel &panel,
+                        std::function<void(std::optional<QString> path)> completion) override;
+    std::optional<QString> runSavePanel(const SavePanel &panel) override;
+    void runAlert(const QString &message, const QString &informativeText) override;
+    void runErrorAlert(const Error &error) override;
+
+    // A saved file must carry one of the allowed extensions; the first one is
+    // appended when it does not (a name ending in ".iso-split" becomes
+    // ".iso-split.iso").
+    static QString withAllowedExtension(const QString &path, const QStringList &allowedTypes);
+    // Dialog filters for the allowed extensions, in either letter case.
+    static QStringList nameFilters(const QStringList &allowedTypes);
+
+private:
+    bool confirmReplace(const QString &path);
+
+    QPointer<QWidget> m_parent;
+};
