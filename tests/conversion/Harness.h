@@ -21,7 +21,7 @@
 class ScriptedPrompts : public Prompts {
 public:
     std::deque<std::optional<QString>> openAnswers;
-    std::deque<std::optional<QString>> saveAnswers;
+    std::deque<QString> saveAnswers; // a null path dismisses the panel
     QList<OpenPanel> openPanels;
     QList<SavePanel> savePanels;
     std::function<void(const QString &)> event;
@@ -30,22 +30,29 @@ public:
                         std::function<void(std::optional<QString>)> completion) override
     {
         openPanels << panel;
-        std::optional<QString> answer;
+        // A null path stands for a dismissed panel until the answer is given.
+        QString answer;
         if (!openAnswers.empty()) {
-            answer = openAnswers.front();
+            answer = openAnswers.front().value_or(QString());
             openAnswers.pop_front();
         }
         // Answers later, like a real panel.
         QMetaObject::invokeMethod(
-            qApp, [completion, answer] { completion(answer); }, Qt::QueuedConnection);
+            qApp,
+            [completion, answer] {
+                completion(answer.isNull() ? std::nullopt : std::optional<QString>(answer));
+            },
+            Qt::QueuedConnection);
     }
     std::optional<QString> runSavePanel(const SavePanel &panel) override
     {
         savePanels << panel;
         if (saveAnswers.empty())
             return std::nullopt;
-        auto answer = saveAnswers.front();
+        const QString answer = saveAnswers.front();
         saveAnswers.pop_front();
+        if (answer.isNull())
+            return std::nullopt;
         return answer;
     }
     void runAlert(const QString &message, const QString &informativeText) override
@@ -194,7 +201,7 @@ public:
     // Presses the main button with the save panel answering `dest`.
     void start(const std::optional<QString> &dest)
     {
-        prompts.saveAnswers.push_back(dest);
+        prompts.saveAnswers.push_back(dest.value_or(QString()));
         controller->convertButtonPressed();
     }
     void start() { start(destination); }
