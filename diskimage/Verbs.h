@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The verbs of hdiutil and diskutil. Each takes the arguments after the verb,
+// prints what the macOS tool would print where the caller relies on it, and
+// gives the exit status: 0 on success, else non-zero with one line on stderr.
+namespace Verbs {
+
+// attach IMAGE: mounts the image's UDF volume read-only and prints
+// "/dev/fuse\t\t<mount point>\n".
+int attach(const std::vector<std::string> &args);
+
+// info [-plist]: the attached images, as an XML property list with -plist.
+int info(const std::vector<std::string> &args);
+
+// unmount MOUNTPOINT, for `tool` ("hdiutil" or "diskutil"), which only
+// changes the wording of the messages.
+int unmount(const std::string &tool, const std::vector<std::string> &args);
+
+// makehybrid -iso -udf -o OUT FOLDER: an ISO 9660 + Rock Ridge + UDF image
+// of FOLDER, written by genisoimage.
+int makeHybrid(const std::vector<std::string> &args);
+
+} // namespace Verbs
