@@ -59,6 +59,8 @@ public:
 
     void show()
     {
+        if (m_quiet)
+            return;
         const int value = int(m_controller->progressBarValue());
         const QString text = m_controller->progressText();
         if (m_terminal) {
@@ -78,6 +80,14 @@ public:
         std::fflush(stdout);
     }
 
+    // Alerts come only as a conversion ends; the cleanup's reset of the
+    // progress that follows them is not worth a line of its own.
+    void stopShowing()
+    {
+        finishLine();
+        m_quiet = true;
+    }
+
     // Ends the redrawn line so that other output starts on a line of its own.
     void finishLine()
     {
@@ -92,6 +102,7 @@ private:
     ViewController *m_controller;
     bool m_terminal;
     bool m_lineOpen = false;
+    bool m_quiet = false;
     QString m_lastLine;
 };
 
@@ -159,7 +170,7 @@ int main(int argc, char *argv[])
     controller.setTools(tools);
 
     ProgressView progress(&controller);
-    prompts.beforeAlert = [&] { progress.finishLine(); };
+    prompts.beforeAlert = [&] { progress.stopShowing(); };
     QObject::connect(&controller, &ViewController::progressTextChanged, [&] { progress.show(); });
     QObject::connect(&controller, &ViewController::progressBarValueChanged, [&] { progress.show(); });
 
@@ -194,6 +205,8 @@ int main(int argc, char *argv[])
         progress.finishLine();
         if (succeeded)
             std::printf("Created %s\n", qPrintable(destination));
+        else if (cancelled)
+            std::fprintf(stderr, "Cancelled; nothing was written.\n");
         std::fflush(stdout);
         app.exit(succeeded ? 0 : cancelled ? 130 : 1);
     });
