@@ -7,8 +7,7 @@
 ConsolePrompts::ConsolePrompts(QString source, QString destination, bool replaceExisting)
     : m_source(std::move(source)), m_destination(std::move(destination)),
       m_replaceExisting(replaceExisting)
-{
-}
+{}
 
 void ConsolePrompts::beginOpenPanel(const OpenPanel &,
                                     std::function<void(std::optional<QString>)> completion)
@@ -40,4 +39,7 @@ void ConsolePrompts::runAlert(const QString &message, const QString &informative
     std::fflush(stderr);
 }
 
-void ConsolePrompts::runErrorAlert(const Error &error) { runAlert(error.message, error.details); }
+void ConsolePrompts::runErrorAlert(const Error &error)
+{
+    runAlert(error.message, error.details);
+}

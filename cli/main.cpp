@@ -54,8 +54,7 @@ class ProgressView {
 public:
     explicit ProgressView(ViewController *controller)
         : m_controller(controller), m_terminal(::isatty(STDOUT_FILENO))
-    {
-    }
+    {}
 
     void show()
     {
@@ -66,7 +65,8 @@ public:
         if (m_terminal) {
             constexpr int width = 30;
             const int filled = value * width / 100;
-            const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('-'));
+            const QString bar =
+                QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('-'));
             std::printf("\r[%s] %3d%%  %s\x1b[K", bar.toUtf8().constData(), value,
                         text.left(60).toUtf8().constData());
             m_lineOpen = true;
@@ -172,7 +172,8 @@ int main(int argc, char *argv[])
     ProgressView progress(&controller);
     prompts.beforeAlert = [&] { progress.stopShowing(); };
     QObject::connect(&controller, &ViewController::progressTextChanged, [&] { progress.show(); });
-    QObject::connect(&controller, &ViewController::progressBarValueChanged, [&] { progress.show(); });
+    QObject::connect(&controller, &ViewController::progressBarValueChanged,
+                     [&] { progress.show(); });
 
     // Ctrl-C and termination cancel; the program ends only once cleanup is done.
     bool cancelled = false;
@@ -212,12 +213,15 @@ int main(int argc, char *argv[])
     });
 
     controller.viewDidLoad();
-    QObject::connect(&controller, &ViewController::isoPathChanged, &app, [&] {
-        controller.convertButtonPressed();
-        // A start that did not get under way (the destination was refused).
-        if (!controller.isWindingDown())
-            app.exit(1);
-    }, Qt::QueuedConnection);
+    QObject::connect(
+        &controller, &ViewController::isoPathChanged, &app,
+        [&] {
+            controller.convertButtonPressed();
+            // A start that did not get under way (the destination was refused).
+            if (!controller.isWindingDown())
+                app.exit(1);
+        },
+        Qt::QueuedConnection);
     controller.selectWindowsISOButtonPressed();
     return app.exec();
 }

@@ -12,7 +12,8 @@ void ViewController::mountStage()
     // Progress is requested right after each tool is launched; it is queued and
     // so shows once the main thread is free, in order.
     updateProgressBarValue(3);
-    const SyncTool info = SyncTool::run(m_tools.hdiutil, {QStringLiteral("info"), QStringLiteral("-plist")});
+    const SyncTool info =
+        SyncTool::run(m_tools.hdiutil, {QStringLiteral("info"), QStringLiteral("-plist")});
 
     // Earlier mounts of the same image file go first.
     for (const MountOutput::AttachedImage &image : MountOutput::parseAttachedImages(info.output)) {
@@ -29,14 +30,16 @@ void ViewController::mountStage()
     Log::write(QStringLiteral("mounting ISO"));
     updateProgressBarValue(5);
     const SyncTool attach = SyncTool::run(m_tools.hdiutil, {QStringLiteral("attach"), isoPath()});
-    const std::optional<QString> mountPoint = MountOutput::mountPointFromAttachOutput(attach.output);
+    const std::optional<QString> mountPoint =
+        MountOutput::mountPointFromAttachOutput(attach.output);
     setMountPath(mountPoint.value_or(QString()));
 
     const QString path = mountPath();
     if (path.isNull() || path.isEmpty() || !QFileInfo::exists(path)) {
-        m_prompts->runAlert(QStringLiteral("ISO Mounting Error"),
-                            QStringLiteral("The ISO could not be mounted. Please verify that all "
-                                           "disk images are unmounted in Disk Utility and try again"));
+        m_prompts->runAlert(
+            QStringLiteral("ISO Mounting Error"),
+            QStringLiteral("The ISO could not be mounted. Please verify that all "
+                           "disk images are unmounted in Disk Utility and try again"));
         setIsRunning(false);
         cleanup();
         return;

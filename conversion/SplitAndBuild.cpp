@@ -19,7 +19,10 @@ namespace {
 // FAT32 cannot hold a file of 4 GiB or more.
 constexpr qint64 kFat32FileLimit = 4LL * 1024 * 1024 * 1024;
 
-QString nullable(const QString &text) { return text.isNull() ? QStringLiteral("(null)") : text; }
+QString nullable(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("(null)") : text;
+}
 
 QString toolFailure(const QString &tool, int status, const QString &errorText)
 {
@@ -63,15 +66,15 @@ void ViewController::copyFilesDone()
     if (!tool) {
         fail({QStringLiteral("The split tool “wimsplit” is missing."),
               QStringLiteral("isoswm expects it at %1. Reinstall isoswm.")
-                  .arg(PathName::join(Bundle::resourcesPath(), QStringLiteral("tools/bin/wimsplit")))});
+                  .arg(PathName::join(Bundle::resourcesPath(),
+                                      QStringLiteral("tools/bin/wimsplit")))});
         return;
     }
 
     // The image's names come from a case-insensitive world.
     const QString staging = isoTempFolder();
-    const QString sourcesFolder =
-        FileSystem::childIgnoringCase(staging, QStringLiteral("sources"))
-            .value_or(PathName::join(staging, QStringLiteral("sources")));
+    const QString sourcesFolder = FileSystem::childIgnoringCase(staging, QStringLiteral("sources"))
+                                      .value_or(PathName::join(staging, QStringLiteral("sources")));
     if (std::optional<Error> error = FileSystem::setPosixPermissions(sourcesFolder, 0777)) {
         fail(*error);
         return;

@@ -8,14 +8,16 @@
 #include <QFileInfo>
 
 namespace {
-QString nullable(const QString &text) { return text.isNull() ? QStringLiteral("(null)") : text; }
+QString nullable(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("(null)") : text;
+}
 } // namespace
 
 ViewController::ViewController(Prompts *prompts, QObject *parent)
-    : QObject(parent), m_prompts(prompts),
-      m_tools{DiskTools::hdiutilPath(), DiskTools::diskutilPath()}
-{
-}
+    : QObject(parent),
+      m_prompts(prompts), m_tools{DiskTools::hdiutilPath(), DiskTools::diskutilPath()}
+{}
 
 ViewController::~ViewController()
 {
@@ -27,11 +29,20 @@ ViewController::~ViewController()
     delete m_createISOTask.data();
 }
 
-void ViewController::setTools(const Tools &tools) { m_tools = tools; }
+void ViewController::setTools(const Tools &tools)
+{
+    m_tools = tools;
+}
 
-void ViewController::viewDidLoad() { setMainButtonTitle(QStringLiteral("Save...")); }
+void ViewController::viewDidLoad()
+{
+    setMainButtonTitle(QStringLiteral("Save..."));
+}
 
-void ViewController::showPromotions() { emit promotionsRequested(this); }
+void ViewController::showPromotions()
+{
+    emit promotionsRequested(this);
+}
 
 void ViewController::updateProgressText(const QString &text)
 {
@@ -128,13 +139,19 @@ void ViewController::joinCopyThread()
 
 // Properties
 
-QString ViewController::isoPath() const { return m_isoPath.get(); }
+QString ViewController::isoPath() const
+{
+    return m_isoPath.get();
+}
 void ViewController::setIsoPath(const QString &path)
 {
     m_isoPath.set(path);
     emit isoPathChanged();
 }
-QNTaskWrapperWithBlocks *ViewController::splitWrapper() const { return m_splitWrapper.data(); }
+QNTaskWrapperWithBlocks *ViewController::splitWrapper() const
+{
+    return m_splitWrapper.data();
+}
 void ViewController::setSplitWrapper(QNTaskWrapperWithBlocks *runner)
 {
     QNTaskWrapperWithBlocks *previous = m_splitWrapper.data();
@@ -143,7 +160,10 @@ void ViewController::setSplitWrapper(QNTaskWrapperWithBlocks *runner)
         previous->deleteLater();
     emit splitWrapperChanged();
 }
-QNTaskWrapperWithBlocks *ViewController::createISOTask() const { return m_createISOTask.data(); }
+QNTaskWrapperWithBlocks *ViewController::createISOTask() const
+{
+    return m_createISOTask.data();
+}
 void ViewController::setCreateISOTask(QNTaskWrapperWithBlocks *runner)
 {
     QNTaskWrapperWithBlocks *previous = m_createISOTask.data();
@@ -152,37 +172,55 @@ void ViewController::setCreateISOTask(QNTaskWrapperWithBlocks *runner)
         previous->deleteLater();
     emit createISOTaskChanged();
 }
-QString ViewController::mountPath() const { return m_mountPath.get(); }
+QString ViewController::mountPath() const
+{
+    return m_mountPath.get();
+}
 void ViewController::setMountPath(const QString &path)
 {
     m_mountPath.set(path);
     emit mountPathChanged();
 }
-QString ViewController::isoTempFolder() const { return m_isoTempFolder.get(); }
+QString ViewController::isoTempFolder() const
+{
+    return m_isoTempFolder.get();
+}
 void ViewController::setIsoTempFolder(const QString &path)
 {
     m_isoTempFolder.set(path);
     emit isoTempFolderChanged();
 }
-QString ViewController::tempDirectoryPath() const { return m_tempDirectoryPath.get(); }
+QString ViewController::tempDirectoryPath() const
+{
+    return m_tempDirectoryPath.get();
+}
 void ViewController::setTempDirectoryPath(const QString &path)
 {
     m_tempDirectoryPath.set(path);
     emit tempDirectoryPathChanged();
 }
-QString ViewController::saveISOPath() const { return m_saveISOPath.get(); }
+QString ViewController::saveISOPath() const
+{
+    return m_saveISOPath.get();
+}
 void ViewController::setSaveISOPath(const QString &path)
 {
     m_saveISOPath.set(path);
     emit saveISOPathChanged();
 }
-QString ViewController::progressText() const { return m_progressText.get(); }
+QString ViewController::progressText() const
+{
+    return m_progressText.get();
+}
 void ViewController::setProgressText(const QString &text)
 {
     m_progressText.set(text);
     emit progressTextChanged();
 }
-QString ViewController::mainButtonTitle() const { return m_mainButtonTitle.get(); }
+QString ViewController::mainButtonTitle() const
+{
+    return m_mainButtonTitle.get();
+}
 void ViewController::setMainButtonTitle(const QString &title)
 {
     m_mainButtonTitle.set(title);

@@ -19,13 +19,17 @@ class ViewController : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString isoPath READ isoPath WRITE setIsoPath NOTIFY isoPathChanged)
     Q_PROPERTY(QNTaskWrapperWithBlocks *splitWrapper READ splitWrapper NOTIFY splitWrapperChanged)
-    Q_PROPERTY(QNTaskWrapperWithBlocks *createISOTask READ createISOTask NOTIFY createISOTaskChanged)
+    Q_PROPERTY(
+        QNTaskWrapperWithBlocks *createISOTask READ createISOTask NOTIFY createISOTaskChanged)
     Q_PROPERTY(QString mountPath READ mountPath WRITE setMountPath NOTIFY mountPathChanged)
-    Q_PROPERTY(QString isoTempFolder READ isoTempFolder WRITE setIsoTempFolder NOTIFY isoTempFolderChanged)
-    Q_PROPERTY(QString tempDirectoryPath READ tempDirectoryPath WRITE setTempDirectoryPath NOTIFY tempDirectoryPathChanged)
+    Q_PROPERTY(
+        QString isoTempFolder READ isoTempFolder WRITE setIsoTempFolder NOTIFY isoTempFolderChanged)
+    Q_PROPERTY(QString tempDirectoryPath READ tempDirectoryPath WRITE setTempDirectoryPath NOTIFY
+                   tempDirectoryPathChanged)
     Q_PROPERTY(QString saveISOPath READ saveISOPath WRITE setSaveISOPath NOTIFY saveISOPathChanged)
     Q_PROPERTY(QString progressText READ progressText NOTIFY progressTextChanged)
-    Q_PROPERTY(QString mainButtonTitle READ mainButtonTitle WRITE setMainButtonTitle NOTIFY mainButtonTitleChanged)
+    Q_PROPERTY(QString mainButtonTitle READ mainButtonTitle WRITE setMainButtonTitle NOTIFY
+                   mainButtonTitleChanged)
     Q_PROPERTY(float progressBarValue READ progressBarValue NOTIFY progressBarValueChanged)
     Q_PROPERTY(bool isRunning READ isRunning WRITE setIsRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isCancelling READ isCancelling WRITE setIsCancelling NOTIFY isCancellingChanged)

@@ -11,6 +11,12 @@ static QString libexecTool(const QString &name)
 }
 
 namespace DiskTools {
-QString hdiutilPath() { return libexecTool(QStringLiteral("hdiutil")); }
-QString diskutilPath() { return libexecTool(QStringLiteral("diskutil")); }
+QString hdiutilPath()
+{
+    return libexecTool(QStringLiteral("hdiutil"));
+}
+QString diskutilPath()
+{
+    return libexecTool(QStringLiteral("diskutil"));
+}
 } // namespace DiskTools

@@ -2,8 +2,7 @@
 
 #include <QFileInfo>
 
-Error Error::fromErrorCode(std::error_code code, const QString &path,
-                           const QString &operation)
+Error Error::fromErrorCode(std::error_code code, const QString &path, const QString &operation)
 {
     const QString name = QFileInfo(path).fileName().isEmpty() ? path : QFileInfo(path).fileName();
     Error e;

@@ -12,7 +12,6 @@ struct Error {
     // "The file “x” couldn’t be removed." style message built from an error code
     // and the path the operation worked on. `operation` is a verb phrase such as
     // "copied" or "removed".
-    static Error fromErrorCode(std::error_code code, const QString &path,
-                               const QString &operation);
+    static Error fromErrorCode(std::error_code code, const QString &path, const QString &operation);
     static Error fromErrno(int err, const QString &path, const QString &operation);
 };

@@ -2,8 +2,8 @@
 
 #include <QMutex>
 #include <atomic>
-#include <mutex>
 #include <cstdio>
+#include <mutex>
 #include <syslog.h>
 
 namespace {
@@ -33,7 +33,10 @@ void write(const QString &line)
         sink(line);
 }
 
-void setEchoToStderr(bool echo) { g_echo.store(echo); }
+void setEchoToStderr(bool echo)
+{
+    g_echo.store(echo);
+}
 
 Sink setSink(Sink sink)
 {

@@ -28,8 +28,7 @@ QNTaskWrapperWithBlocks::QNTaskWrapperWithBlocks(StartBlock startBlock, EndBlock
     : QObject(parent), m_startBlock(std::move(startBlock)), m_endBlock(std::move(endBlock)),
       m_outputBlock(std::move(outputBlock)), m_errorOutputBlock(std::move(errorOutputBlock)),
       m_arguments(std::move(arguments))
-{
-}
+{}
 
 QNTaskWrapperWithBlocks::~QNTaskWrapperWithBlocks()
 {
@@ -123,8 +122,8 @@ void QNTaskWrapperWithBlocks::childFinished()
     // Whatever the child wrote before it exited still reaches the callbacks.
     readStandardOutput();
     readStandardError();
-    m_status = m_task->exitStatus() == QProcess::CrashExit ? 128 + m_task->exitCode()
-                                                           : m_task->exitCode();
+    m_status =
+        m_task->exitStatus() == QProcess::CrashExit ? 128 + m_task->exitCode() : m_task->exitCode();
     end();
 }
 

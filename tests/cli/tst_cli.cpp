@@ -19,8 +19,8 @@ public:
         volume = root.filePath("volumes/J_CCSA_X64FRE");
         source = root.filePath("Win11 x64.iso");
         destination = root.filePath("Win11 x64-split.iso");
-        for (const QString &d : {fake, tmp, volume + "/sources", volume + "/boot",
-                                 root.filePath("res/tools/bin")})
+        for (const QString &d :
+             {fake, tmp, volume + "/sources", volume + "/boot", root.filePath("res/tools/bin")})
             QDir().mkpath(d);
         QFile::link(ISOSWM_FAKES_DIR "/wimsplit", root.filePath("res/tools/bin/wimsplit"));
         write(volume + "/sources/install.wim", "wim");

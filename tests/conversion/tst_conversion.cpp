@@ -135,7 +135,8 @@ private slots:
         QCOMPARE(calls[0], QString("hdiutil\tinfo\t-plist"));
         QCOMPARE(calls[1], "hdiutil\tattach\t" + h.source);
         QCOMPARE(calls[2], "hdiutil\tunmount\t" + h.volume);
-        QCOMPARE(calls[3], "wimsplit\t" + sources + "/install.wim\t" + sources + "/install.swm\t2048");
+        QCOMPARE(calls[3],
+                 "wimsplit\t" + sources + "/install.wim\t" + sources + "/install.swm\t2048");
         const QStringList build = calls[4].split('\t');
         QCOMPARE(build.mid(0, 5), QStringList({"hdiutil", "makehybrid", "-iso", "-udf", "-o"}));
         QCOMPARE(build.value(6), staging);
@@ -170,19 +171,20 @@ private slots:
         const QString ents = "<key>system-entities</key><array>%1</array>";
         const QString ent = "<dict><key>dev-entry</key><string>/dev/x</string>"
                             "<key>mount-point</key><string>%1</string></dict>";
-        QTest::newRow("no record") << rec.arg("/elsewhere/a.iso", ents.arg(ent.arg("/mnt/a")))
-                                   << QStringList{} << 0;
+        QTest::newRow("no record")
+            << rec.arg("/elsewhere/a.iso", ents.arg(ent.arg("/mnt/a"))) << QStringList{} << 0;
         QTest::newRow("letter case differs")
-            << rec.arg("@SOURCE_UPPER@", ents.arg(ent.arg("/mnt/one"))) << QStringList{"/mnt/one"} << 1;
-        QTest::newRow("two records")
-            << rec.arg("@SOURCE@", ents.arg(ent.arg("/mnt/one"))) +
-                   rec.arg("@SOURCE@", ents.arg(ent.arg("/mnt/two")))
-            << QStringList{"/mnt/one", "/mnt/two"} << 2;
+            << rec.arg("@SOURCE_UPPER@", ents.arg(ent.arg("/mnt/one"))) << QStringList{"/mnt/one"}
+            << 1;
+        QTest::newRow("two records") << rec.arg("@SOURCE@", ents.arg(ent.arg("/mnt/one"))) +
+                                            rec.arg("@SOURCE@", ents.arg(ent.arg("/mnt/two")))
+                                     << QStringList{"/mnt/one", "/mnt/two"} << 2;
         QTest::newRow("record without entities") << rec.arg("@SOURCE@", "") << QStringList{} << 1;
         QTest::newRow("two entities, one without mount point")
-            << rec.arg("@SOURCE@", ents.arg(ent.arg("/mnt/one") +
-                                            "<dict><key>dev-entry</key><string>/dev/y</string></dict>" +
-                                            ent.arg("/mnt/two")))
+            << rec.arg("@SOURCE@",
+                       ents.arg(ent.arg("/mnt/one") +
+                                "<dict><key>dev-entry</key><string>/dev/y</string></dict>" +
+                                ent.arg("/mnt/two")))
             << QStringList{"/mnt/one", "/mnt/two"} << 1;
         QTest::newRow("same file through another path")
             << rec.arg("@SOURCE_DOTTED@", ents.arg(ent.arg("/mnt/one"))) << QStringList{} << 0;
@@ -198,8 +200,10 @@ private slots:
         images.replace("@SOURCE_UPPER@", h.source.toUpper())
             .replace("@SOURCE_DOTTED@", dotted)
             .replace("@SOURCE@", h.source);
-        h.touch("info.plist", ("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>images</key><array>" +
-                               images + "</array></dict></plist>").toUtf8());
+        h.touch("info.plist",
+                ("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>images</key><array>" +
+                 images + "</array></dict></plist>")
+                    .toUtf8());
         h.touch("diskutil.status", "3");
         h.start();
         QVERIFY(h.waitForEnd());
@@ -251,15 +255,23 @@ private slots:
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<QString>("expectedError");
         QTest::addColumn<bool>("splitRan");
-        QTest::newRow("no sources folder") << "nosources" << "“sources”" << false;
-        QTest::newRow("no install.wim") << "nowim" << "“install.wim”" << false;
+        QTest::newRow("no sources folder") << "nosources"
+                                           << "“sources”" << false;
+        QTest::newRow("no install.wim") << "nowim"
+                                        << "“install.wim”" << false;
         QTest::newRow("split fails")
-            << "wimsplit.fail" << "Splitting of WIM containing solid resources is not supported" << true;
-        QTest::newRow("split leaves no pieces") << "wimsplit.nopieces" << "without writing" << true;
-        QTest::newRow("piece too large for FAT32") << "wimsplit.bigpiece" << "install2.swm holds 4294967296 bytes" << true;
-        QTest::newRow("build fails") << "makehybrid.fail" << "makehybrid failed - no space" << true;
-        QTest::newRow("split tool missing") << "notool" << "“wimsplit” is missing" << false;
-        QTest::newRow("no temporary folder") << "notmp" << "No such file or directory" << false;
+            << "wimsplit.fail"
+            << "Splitting of WIM containing solid resources is not supported" << true;
+        QTest::newRow("split leaves no pieces") << "wimsplit.nopieces"
+                                                << "without writing" << true;
+        QTest::newRow("piece too large for FAT32") << "wimsplit.bigpiece"
+                                                   << "install2.swm holds 4294967296 bytes" << true;
+        QTest::newRow("build fails") << "makehybrid.fail"
+                                     << "makehybrid failed - no space" << true;
+        QTest::newRow("split tool missing") << "notool"
+                                            << "“wimsplit” is missing" << false;
+        QTest::newRow("no temporary folder") << "notmp"
+                                             << "No such file or directory" << false;
     }
 
     void failuresAfterTheMount()
@@ -277,7 +289,8 @@ private slots:
         else if (scenario == "notmp")
             qputenv("TMPDIR", QFile::encodeName(h.root.filePath("gone")));
         else if (scenario == "wimsplit.fail")
-            h.touch(scenario, "[ERROR] Splitting of WIM containing solid resources is not supported\n");
+            h.touch(scenario,
+                    "[ERROR] Splitting of WIM containing solid resources is not supported\n");
         else if (scenario == "makehybrid.fail")
             h.touch(scenario, "hdiutil: makehybrid failed - no space\n");
         else
@@ -291,7 +304,8 @@ private slots:
         const QStringList errors = h.matching("error:");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(expectedError), qPrintable(errors.first()));
-        QVERIFY(inOrder(h.snapshot(), {"error:" + errors.first(), "log:cleaning up", "title:Save..."}));
+        QVERIFY(
+            inOrder(h.snapshot(), {"error:" + errors.first(), "log:cleaning up", "title:Save..."}));
         QCOMPARE(h.count("log:cleaning up"), 1);
         QVERIFY(h.matching("alert:").isEmpty()); // no completion alert
         QVERIFY(!h.controller->isCancelling());
@@ -305,7 +319,8 @@ private slots:
         }
         QCOMPARE(wimsplitCalled, splitRan);
         QCOMPARE(buildCalled, scenario == "makehybrid.fail");
-        QVERIFY(!h.snapshot().contains("log:removing install.wim") || scenario == "makehybrid.fail");
+        QVERIFY(!h.snapshot().contains("log:removing install.wim") ||
+                scenario == "makehybrid.fail");
         if (!splitRan)
             QVERIFY(!h.controller->splitWrapper());
 
@@ -370,7 +385,8 @@ private slots:
     {
         Harness h;
         for (int i = 0; i < 200; ++i)
-            Harness::writeFile(QString("%1/sources/sxs/f%2/item%3.cab").arg(h.volume).arg(i / 10).arg(i), "cab");
+            Harness::writeFile(
+                QString("%1/sources/sxs/f%2/item%3.cab").arg(h.volume).arg(i / 10).arg(i), "cab");
         int asked = 0;
         std::atomic<bool> copyWaiting{false};
         bool cleanupDuringCopy = false;
@@ -378,8 +394,9 @@ private slots:
             if (line.startsWith("Copying /") && ++asked == 20) {
                 // The copy thread waits here until the main thread has taken the cancel.
                 copyWaiting = true;
-                QMetaObject::invokeMethod(h.controller.get(), [&] { h.controller->convertButtonPressed(); },
-                                          Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    h.controller.get(), [&] { h.controller->convertButtonPressed(); },
+                    Qt::BlockingQueuedConnection);
                 copyWaiting = false;
             }
             if (line == "cleaning up" && copyWaiting)
@@ -391,9 +408,9 @@ private slots:
         QVERIFY(!cleanupDuringCopy);
         QVERIFY(asked > 20);
         QVERIFY(asked < 100); // refused folders are not descended into
-        QVERIFY(inOrder(h.snapshot(), {"log:cancelling", "text:Cancelling, please wait",
-                                       "log:cleaning up", "text:deleting temp files", "text:",
-                                       "title:Save..."}));
+        QVERIFY(inOrder(h.snapshot(),
+                        {"log:cancelling", "text:Cancelling, please wait", "log:cleaning up",
+                         "text:deleting temp files", "text:", "title:Save..."}));
         QCOMPARE(h.count("log:cleaning up"), 1);
         QVERIFY(h.matching("error:").isEmpty());
         QVERIFY(h.leftoverTemporaryFolders().isEmpty());
@@ -424,7 +441,8 @@ private slots:
 
         QVERIFY(h.waitForEnd());
         QCOMPARE(*h.ended, false);
-        QVERIFY(inOrder(h.matching("text:"), {"Cancelling, please wait", "deleting temp files", ""}));
+        QVERIFY(
+            inOrder(h.matching("text:"), {"Cancelling, please wait", "deleting temp files", ""}));
         QCOMPARE(h.count("log:cleaning up"), 1);
         QVERIFY(!h.snapshot().contains("log:removing install.wim"));
         QVERIFY(h.matching("alert:").isEmpty() && h.matching("error:").isEmpty());
@@ -486,8 +504,9 @@ private slots:
             if (line.startsWith("Copying /") && !cancelled) {
                 cancelled = true;
                 copyWaiting = true;
-                QMetaObject::invokeMethod(h.controller.get(), [&] { h.controller->convertButtonPressed(); },
-                                          Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    h.controller.get(), [&] { h.controller->convertButtonPressed(); },
+                    Qt::BlockingQueuedConnection);
                 copyWaiting = false;
             }
             if (line == "cleaning up" && copyWaiting)
@@ -537,7 +556,8 @@ private slots:
         for (const QString &e : h.snapshot())
             if (!e.startsWith("log:"))
                 applied << e;
-        QCOMPARE(applied, QStringList({"text:deleting temp files", "value:0", "text:", "title:Save..."}));
+        QCOMPARE(applied,
+                 QStringList({"text:deleting temp files", "value:0", "text:", "title:Save..."}));
         QVERIFY(inOrder(h.snapshot(), {"log:cleaning up", "log:deleting temp files at " + temp}));
         QVERIFY(QFileInfo::exists(outside));
         struct stat info;

@@ -46,8 +46,13 @@ private slots:
     {
         QVERIFY(parseAttachedImages(QByteArray()).empty());
         QVERIFY(parseAttachedImages("hdiutil: info failed - no mounted images\n").empty());
-        QVERIFY(parseAttachedImages("<plist version=\"1.0\"><dict><key>framework</key><string>1</string></dict></plist>").empty());
-        QVERIFY(parseAttachedImages("<plist version=\"1.0\"><array><string>x</string></array></plist>").empty());
+        QVERIFY(parseAttachedImages(
+                    "<plist "
+                    "version=\"1.0\"><dict><key>framework</key><string>1</string></dict></plist>")
+                    .empty());
+        QVERIFY(
+            parseAttachedImages("<plist version=\"1.0\"><array><string>x</string></array></plist>")
+                .empty());
     }
 
     void sameImageIgnoresLetterCaseOnly()
@@ -61,14 +66,20 @@ private slots:
     {
         QTest::addColumn<QByteArray>("output");
         QTest::addColumn<QString>("mountPoint");
-        QTest::newRow("macOS layout") << QByteArray("/dev/disk4          \tGUID_partition_scheme          \t\n"
-                                                    "/dev/disk4s1        \tMicrosoft Basic Data           \t/Volumes/CCCOMA_X64FRE_EN-US_DV9\n")
-                                      << "/Volumes/CCCOMA_X64FRE_EN-US_DV9";
-        QTest::newRow("spaces before the path") << QByteArray("/dev/fuse\t\t   /run/isoswm/My Volume \r\n") << "/run/isoswm/My Volume";
+        QTest::newRow("macOS layout")
+            << QByteArray("/dev/disk4          \tGUID_partition_scheme          \t\n"
+                          "/dev/disk4s1        \tMicrosoft Basic Data           "
+                          "\t/Volumes/CCCOMA_X64FRE_EN-US_DV9\n")
+            << "/Volumes/CCCOMA_X64FRE_EN-US_DV9";
+        QTest::newRow("spaces before the path")
+            << QByteArray("/dev/fuse\t\t   /run/isoswm/My Volume \r\n") << "/run/isoswm/My Volume";
         QTest::newRow("no tab at all") << QByteArray("  /Volumes/X\n") << "/Volumes/X";
-        QTest::newRow("final line empty field") << QByteArray("/dev/disk4\t/Volumes/A\n/dev/disk4s2\t\t\n") << "";
+        QTest::newRow("final line empty field")
+            << QByteArray("/dev/disk4\t/Volumes/A\n/dev/disk4s2\t\t\n") << "";
         QTest::newRow("empty") << QByteArray() << "";
-        QTest::newRow("non-ASCII") << QByteArray("/dev/fuse\t\t/run/Gr\xc3\xbc\xc3\x9f""e\n") << QString::fromUtf8("/run/Grüße");
+        QTest::newRow("non-ASCII") << QByteArray("/dev/fuse\t\t/run/Gr\xc3\xbc\xc3\x9f"
+                                                 "e\n")
+                                   << QString::fromUtf8("/run/Grüße");
     }
 
     void mountPointIsTheLastFieldOfTheWholeOutput()

@@ -36,8 +36,14 @@ Ran run(const QString &program, const QStringList &arguments, const QString &tmp
     return r;
 }
 
-QString hdiutil() { return QStringLiteral(ISOSWM_LIBEXEC_DIR "/hdiutil"); }
-QString cli() { return QStringLiteral(ISOSWM_BIN_DIR "/isoswm-cli"); }
+QString hdiutil()
+{
+    return QStringLiteral(ISOSWM_LIBEXEC_DIR "/hdiutil");
+}
+QString cli()
+{
+    return QStringLiteral(ISOSWM_BIN_DIR "/isoswm-cli");
+}
 
 QString attach(const QString &image)
 {
@@ -89,8 +95,8 @@ private slots:
         QVERIFY(m_work.isValid());
         m_processesBefore = fileSystemProcesses();
         m_sample = m_work.filePath("Win10 Sample x64.iso");
-        const Ran made = run(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso",
-                             {"--wim-mib", "2100", m_sample});
+        const Ran made =
+            run(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso", {"--wim-mib", "2100", m_sample});
         QVERIFY2(made.code == 0, made.err.constData());
     }
 
@@ -124,12 +130,13 @@ private slots:
         QVERIFY(QFile::exists(sources + "/install2.swm"));
         for (const QString &piece : QDir(sources).entryList({"install*.swm"}))
             QVERIFY(QFileInfo(sources + "/" + piece).size() < (qint64(4) << 30));
-        const Ran verified = run("wimverify", {sources + "/install.swm", "--ref=" + sources + "/install*.swm"});
+        const Ran verified =
+            run("wimverify", {sources + "/install.swm", "--ref=" + sources + "/install*.swm"});
         QVERIFY2(verified.code == 0, (verified.out + verified.err).constData());
 
         // Everything else is byte for byte what the source holds.
-        const Ran diff = run("diff", {"-r", "--no-dereference", "-x", "install.wim", "-x", "install*.swm",
-                                      before, after});
+        const Ran diff = run("diff", {"-r", "--no-dereference", "-x", "install.wim", "-x",
+                                      "install*.swm", before, after});
         QVERIFY2(diff.code == 0, (diff.out + diff.err).left(2000).constData());
         QVERIFY(QDirIterator(before, QDir::Files, QDirIterator::Subdirectories).hasNext());
     }
@@ -147,10 +154,12 @@ private slots:
         // Cancel once the copy is under way: install.wim is large, so the copy
         // is still running when the first lines about it arrive.
         QByteArray seen;
-        QVERIFY(QTest::qWaitFor([&] {
-            seen += p.readAllStandardOutput();
-            return seen.contains("copying install.wim") || p.state() == QProcess::NotRunning;
-        }, 120000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                seen += p.readAllStandardOutput();
+                return seen.contains("copying install.wim") || p.state() == QProcess::NotRunning;
+            },
+            120000));
         QVERIFY(p.state() == QProcess::Running);
         ::kill(p.processId(), SIGINT);
         QVERIFY(p.waitForFinished(120000));
@@ -165,7 +174,8 @@ private slots:
     void solidImageFailsWithTheSplitToolsReason()
     {
         const QString solid = m_work.filePath("solid.iso");
-        const Ran made = run(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso", {"--solid", "--wim-mib", "8", solid});
+        const Ran made =
+            run(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso", {"--solid", "--wim-mib", "8", solid});
         QVERIFY2(made.code == 0, made.err.constData());
         const QString tmp = m_work.filePath("tmp-solid");
         QDir().mkpath(tmp);

@@ -4,8 +4,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-#include <unistd.h>
 #include <memory>
+#include <unistd.h>
 
 // What a runner reported, in order.
 struct Recorder {
@@ -17,27 +17,29 @@ struct Recorder {
 
     std::unique_ptr<QNTaskWrapperWithBlocks> make(const QStringList &arguments)
     {
-        return std::make_unique<QNTaskWrapperWithBlocks>(
-            [this] { events << "start"; },
-            [this] {
-                events << "end";
-                ++ends;
-                if (onEnd)
-                    onEnd();
-            },
-            [this](const QString &t) {
-                events << "out";
-                output << t;
-            },
-            [this](const QString &t) {
-                events << "err";
-                errors << t;
-            },
-            arguments);
+        return std::make_unique<QNTaskWrapperWithBlocks>([this] { events << "start"; },
+                                                         [this] {
+                                                             events << "end";
+                                                             ++ends;
+                                                             if (onEnd)
+                                                                 onEnd();
+                                                         },
+                                                         [this](const QString &t) {
+                                                             events << "out";
+                                                             output << t;
+                                                         },
+                                                         [this](const QString &t) {
+                                                             events << "err";
+                                                             errors << t;
+                                                         },
+                                                         arguments);
     }
 };
 
-static QStringList sh(const QString &script) { return {"/bin/sh", "-c", script}; }
+static QStringList sh(const QString &script)
+{
+    return {"/bin/sh", "-c", script};
+}
 
 static bool processAlive(const QString &pidFile)
 {
@@ -157,7 +159,8 @@ private slots:
         QTemporaryDir dir;
         const QString pidFile = dir.filePath("pid");
         Recorder r;
-        auto runner = r.make(sh(QString("echo $$ > '%1'; echo data; echo more >&2; exec sleep 30").arg(pidFile)));
+        auto runner = r.make(
+            sh(QString("echo $$ > '%1'; echo data; echo more >&2; exec sleep 30").arg(pidFile)));
         runner->startProcess();
         // Wait for the child without letting the event loop deliver anything.
         for (int i = 0; i < 500 && !processAlive(pidFile); ++i)
@@ -235,7 +238,8 @@ private slots:
         QTemporaryDir dir;
         const QString pidFile = dir.filePath("pid");
         Recorder r;
-        auto runner = r.make(sh(QString("echo $$ > '%1'; while :; do echo tick; sleep 0.05; done").arg(pidFile)));
+        auto runner = r.make(
+            sh(QString("echo $$ > '%1'; while :; do echo tick; sleep 0.05; done").arg(pidFile)));
         runner->startProcess();
         QTRY_VERIFY(processAlive(pidFile));
         QTRY_VERIFY(!r.output.isEmpty());
