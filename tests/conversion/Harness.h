@@ -6,6 +6,7 @@
 
 #include "Bundle.h"
 #include "Log.h"
+#include "ScriptedPrompts.h"
 #include "ViewController.h"
 
 #include <QDir>
@@ -17,53 +18,6 @@
 #include <csignal>
 #include <deque>
 #include <memory>
-
-class ScriptedPrompts : public Prompts {
-public:
-    std::deque<std::optional<QString>> openAnswers;
-    std::deque<QString> saveAnswers; // a null path dismisses the panel
-    QList<OpenPanel> openPanels;
-    QList<SavePanel> savePanels;
-    std::function<void(const QString &)> event;
-
-    void beginOpenPanel(const OpenPanel &panel,
-                        std::function<void(std::optional<QString>)> completion) override
-    {
-        openPanels << panel;
-        // A null path stands for a dismissed panel until the answer is given.
-        QString answer;
-        if (!openAnswers.empty()) {
-            answer = openAnswers.front().value_or(QString());
-            openAnswers.pop_front();
-        }
-        // Answers later, like a real panel.
-        QMetaObject::invokeMethod(
-            qApp,
-            [completion, answer] {
-                completion(answer.isNull() ? std::nullopt : std::optional<QString>(answer));
-            },
-            Qt::QueuedConnection);
-    }
-    std::optional<QString> runSavePanel(const SavePanel &panel) override
-    {
-        savePanels << panel;
-        if (saveAnswers.empty())
-            return std::nullopt;
-        const QString answer = saveAnswers.front();
-        saveAnswers.pop_front();
-        if (answer.isNull())
-            return std::nullopt;
-        return answer;
-    }
-    void runAlert(const QString &message, const QString &informativeText) override
-    {
-        event("alert:" + message + "|" + informativeText);
-    }
-    void runErrorAlert(const Error &error) override
-    {
-        event("error:" + error.message + "|" + error.details);
-    }
-};
 
 class Harness {
 public:
