@@ -2,61 +2,50 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 
-// Shared by the disk-tool tests: running the real tools, looking at the kernel's
-// mount table and processes without the code under test, and comparing trees.
+// Shared by the disk-tool tests: running the real tools, and looking at the
+// kernel's mount table and processes without the code under test.
 namespace DiskTest {
 
 struct Run {
-    int exitCode = -1;
-    bool crashed = false;
+    int exitCode = -1; // also for a crash, or no end within two minutes
     QByteArray out;
     QByteArray err;
 };
-
-QString hdiutil();
-QString diskutil();
-
-// Runs a program to its end (two minutes at most).
 Run run(const QString &program, const QStringList &arguments);
+inline const QString kHdiutil = QStringLiteral(ISOSWM_LIBEXEC_DIR "/hdiutil");
+inline const QString kDiskutil = QStringLiteral(ISOSWM_LIBEXEC_DIR "/diskutil");
 
-// The mount point named by attach output "/dev/fuse\t\t<mount point>\n", or an
-// empty string when the output does not have that form.
-QString mountPointFromAttach(const QByteArray &out);
+// Points $XDG_RUNTIME_DIR into `work`; returns the folder mount points go to.
+QString useRuntimeFolder(const QString &work);
+// The mount point from attach output "/dev/fuse\t\t<mount point>\n", read
+// through a pipe to its end as the application reads it (the server must not
+// keep the output open); empty when attach failed or printed anything else.
+QString attach(const QString &image);
 
 struct AttachedImage {
     QString imagePath;
     QStringList mountPoints;
     QStringList devEntries;
 };
-// Parses `hdiutil info -plist` output with libplist; false when it is no
-// property list of the expected shape.
-bool parseInfo(const QByteArray &plist, QList<AttachedImage> *images);
+// `hdiutil info -plist`, only the images mounted below `folder`.
+QList<AttachedImage> info(const QString &folder);
 
-// Mount points in the kernel's table (escapes decoded) below `prefix`.
-QStringList mountsBelow(const QString &prefix);
-// Live (not zombie) processes whose command line has `text` as an argument.
-QList<int> processesWithArgument(const QString &text);
+// Mount points in the kernel's table below `folder`.
+QStringList mountsBelow(const QString &folder);
+// Live (not zombie) processes with `text` as one argument (or its start).
+QList<int> processesWithArgument(const QString &text, bool prefixOnly = false);
+// Unmounts lazily and kills the servers below `folder`, after a failure.
+void forceCleanup(const QString &folder);
 
-// Unmounts everything below `prefix` lazily and kills servers left for it.
-// For cleanup after failures; does not use the code under test.
-void forceCleanup(const QString &prefix);
-
-// Relative path -> size (-1 for folders) of everything below `root`.
-QMap<QString, qint64> listing(const QString &root);
-// Byte-for-byte comparison; on a difference says where in `why`.
-bool sameBytes(const QString &a, const QString &b, QString *why);
-// Compares two trees' listings and the bytes of every file.
-bool sameTree(const QString &expected, const QString &actual, QString *why);
-
-// Writes `size` bytes of pseudo-random data derived from `seed`.
+// What diff finds between two trees (names, kinds, bytes); empty when alike.
+QString treeDifference(const QString &expected, const QString &actual);
+// `size` bytes of pseudo-random data derived from `seed`; makes the folders.
 bool writeFile(const QString &path, qint64 size, quint32 seed);
-
-// genisoimage with ISO 9660 level 3, Rock Ridge and UDF; output written
-// sparse (zero blocks become holes) so big images cost little disk.
-bool makeUdfIso(const QString &folder, const QString &label, const QString &iso, QString *why);
+// ISO 9660 level 3, Rock Ridge and UDF by genisoimage, written sparse; empty
+// on success, else genisoimage's complaint.
+QString makeUdfIso(const QString &folder, const QString &label, const QString &iso);
 
 } // namespace DiskTest

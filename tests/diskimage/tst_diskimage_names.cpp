@@ -9,95 +9,82 @@ class TestDiskImageNames : public QObject {
     Q_OBJECT
 
 private slots:
-    void folderNameForLabel_data();
-    void folderNameForLabel();
-    void folderNamesStayShortAndWhole();
-    void candidatesCountUp();
-    void volumeLabelCutsAtCharacterBoundary_data();
-    void volumeLabelCutsAtCharacterBoundary();
-    void malformedUtf8IsRejected_data();
-    void malformedUtf8IsRejected();
+    void folderNameForLabel_data()
+    {
+        QTest::addColumn<QByteArray>("label");
+        QTest::addColumn<QByteArray>("folder");
+        QTest::newRow("windows label")
+            << QByteArray("CCCOMA_X64FRE_EN-US_DV9") << QByteArray("CCCOMA_X64FRE_EN-US_DV9");
+        QTest::newRow("empty") << QByteArray() << QByteArray("Untitled");
+        QTest::newRow("only spaces") << QByteArray("   ") << QByteArray("Untitled");
+        QTest::newRow("surrounding spaces") << QByteArray("  My Disc  ") << QByteArray("My Disc");
+        QTest::newRow("slash") << QByteArray("A/B") << QByteArray("A_B");
+        QTest::newRow("control characters") << QByteArray("tab\there\n") << QByteArray("tab_here_");
+        QTest::newRow("dot name") << QByteArray(".state") << QByteArray("_.state");
+        QTest::newRow("dot dot") << QByteArray("..") << QByteArray("_..");
+        QTest::newRow("non-ASCII kept")
+            << QByteArray("Übergröße 日本") << QByteArray("Übergröße 日本");
+        QTest::newRow("malformed bytes") << QByteArray("\xff\xfeX\xc3") << QByteArray("__X_");
+    }
+
+    void folderNameForLabel()
+    {
+        QFETCH(QByteArray, label);
+        QFETCH(QByteArray, folder);
+        QCOMPARE(QByteArray::fromStdString(Names::folderNameForLabel(label.toStdString())), folder);
+    }
+
+    void folderNamesStayShortAndWholeAndCountUp()
+    {
+        // 301 bytes: one ASCII letter and 150 two-byte letters.
+        const std::string label = "a" + QString(150, QChar(0xE9)).toStdString();
+        const std::string folder = Names::folderNameForLabel(label);
+        QVERIFY(folder.size() <= 240 && folder.size() >= 238);
+        QVERIFY(Names::decodeUtf8(folder).has_value());
+        // Room left for the suffix of a later mount within NAME_MAX.
+        QVERIFY(Names::candidateFolderName(folder, 999).size() <= 255);
+        QCOMPARE(Names::candidateFolderName("DISC", 0), std::string("DISC"));
+        QCOMPARE(Names::candidateFolderName("DISC", 12), std::string("DISC 12"));
+    }
+
+    void volumeLabelCutsAtCharacterBoundary_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("fits") << QString("CCCOMA_X64FRE_EN-US_DV9")
+                              << QString("CCCOMA_X64FRE_EN-US_DV9");
+        QTest::newRow("exactly 32") << QString(32, QChar('A')) << QString(32, QChar('A'));
+        QTest::newRow("40 ASCII") << QString(40, QChar('B')) << QString(32, QChar('B'));
+        // 18 three-byte letters are 54 bytes: ten fit, the eleventh would be cut in two.
+        QTest::newRow("three-byte letters")
+            << QString(18, QChar(0x65E5)) << QString(10, QChar(0x65E5));
+        QTest::newRow("empty") << QString() << QString("Untitled");
+    }
+
+    void volumeLabelCutsAtCharacterBoundary()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, label);
+        QCOMPARE(QString::fromStdString(Names::volumeLabelForFolder(folder.toStdString())), label);
+    }
+
+    void malformedUtf8IsRejected_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("overlong NUL") << QByteArray("\xc0\x80", 2);
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80");
+        QTest::newRow("truncated") << QByteArray("ok\xe3\x81");
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80");
+        QTest::newRow("stray continuation") << QByteArray("\x80");
+    }
+
+    void malformedUtf8IsRejected()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(!Names::decodeUtf8(bytes.toStdString()).has_value());
+        QVERIFY(Names::udfNameProblem(bytes.toStdString()).has_value());
+    }
 };
-
-void TestDiskImageNames::folderNameForLabel_data()
-{
-    QTest::addColumn<QByteArray>("label");
-    QTest::addColumn<QByteArray>("folder");
-    QTest::newRow("windows label")
-        << QByteArray("CCCOMA_X64FRE_EN-US_DV9") << QByteArray("CCCOMA_X64FRE_EN-US_DV9");
-    QTest::newRow("empty") << QByteArray() << QByteArray("Untitled");
-    QTest::newRow("only spaces") << QByteArray("   ") << QByteArray("Untitled");
-    QTest::newRow("surrounding spaces") << QByteArray("  My Disc  ") << QByteArray("My Disc");
-    QTest::newRow("slash") << QByteArray("A/B") << QByteArray("A_B");
-    QTest::newRow("control characters") << QByteArray("tab\there\n") << QByteArray("tab_here_");
-    QTest::newRow("dot name") << QByteArray(".state") << QByteArray("_.state");
-    QTest::newRow("dot dot") << QByteArray("..") << QByteArray("_..");
-    QTest::newRow("non-ASCII kept") << QByteArray("Übergröße 日本") << QByteArray("Übergröße 日本");
-    QTest::newRow("malformed bytes") << QByteArray("\xff\xfeX\xc3") << QByteArray("__X_");
-}
-
-void TestDiskImageNames::folderNameForLabel()
-{
-    QFETCH(QByteArray, label);
-    QFETCH(QByteArray, folder);
-    QCOMPARE(QByteArray::fromStdString(Names::folderNameForLabel(label.toStdString())), folder);
-}
-
-void TestDiskImageNames::folderNamesStayShortAndWhole()
-{
-    // 301 bytes: one ASCII letter and 150 two-byte letters.
-    const std::string label = "a" + QString(150, QChar(0xE9)).toStdString();
-    const std::string folder = Names::folderNameForLabel(label);
-    QVERIFY(folder.size() <= 240);
-    QVERIFY(folder.size() >= 238);
-    QVERIFY(Names::decodeUtf8(folder).has_value());
-    // Room left for the suffix of a second mount within NAME_MAX.
-    QVERIFY(Names::candidateFolderName(folder, 999).size() <= 255);
-}
-
-void TestDiskImageNames::candidatesCountUp()
-{
-    QCOMPARE(Names::candidateFolderName("DISC", 0), std::string("DISC"));
-    QCOMPARE(Names::candidateFolderName("DISC", 1), std::string("DISC 1"));
-    QCOMPARE(Names::candidateFolderName("DISC", 12), std::string("DISC 12"));
-}
-
-void TestDiskImageNames::volumeLabelCutsAtCharacterBoundary_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("label");
-    QTest::newRow("fits") << QStringLiteral("CCCOMA_X64FRE_EN-US_DV9")
-                          << QStringLiteral("CCCOMA_X64FRE_EN-US_DV9");
-    QTest::newRow("exactly 32") << QString(32, QLatin1Char('A')) << QString(32, QLatin1Char('A'));
-    QTest::newRow("40 ASCII") << QString(40, QLatin1Char('B')) << QString(32, QLatin1Char('B'));
-    // 18 three-byte letters are 54 bytes: ten fit, the eleventh would be cut in two.
-    QTest::newRow("three-byte letters") << QString(18, QChar(0x65E5)) << QString(10, QChar(0x65E5));
-    QTest::newRow("empty") << QString() << QStringLiteral("Untitled");
-}
-
-void TestDiskImageNames::volumeLabelCutsAtCharacterBoundary()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, label);
-    QCOMPARE(QString::fromStdString(Names::volumeLabelForFolder(folder.toStdString())), label);
-}
-
-void TestDiskImageNames::malformedUtf8IsRejected_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("overlong NUL") << QByteArray("\xc0\x80", 2);
-    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80");
-    QTest::newRow("truncated") << QByteArray("ok\xe3\x81");
-    QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80");
-    QTest::newRow("stray continuation") << QByteArray("\x80");
-}
-
-void TestDiskImageNames::malformedUtf8IsRejected()
-{
-    QFETCH(QByteArray, bytes);
-    QVERIFY(!Names::decodeUtf8(bytes.toStdString()).has_value());
-    QVERIFY(Names::udfNameProblem(bytes.toStdString()).has_value());
-}
 
 QTEST_GUILESS_MAIN(TestDiskImageNames)
 #include "tst_diskimage_names.moc"
