@@ -6,6 +6,7 @@
 
 #include "Bundle.h"
 #include "Log.h"
+#include "ProcessFiles.h"
 #include "ScriptedPrompts.h"
 #include "ViewController.h"
 
@@ -15,6 +16,7 @@
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <csignal>
 #include <deque>
 #include <memory>
@@ -41,7 +43,8 @@ public:
         for (const QString &d : {fakeDir, tmpDir, resources + "/tools/bin", volume,
                                  root.filePath("images"), root.filePath("out")})
             QDir().mkpath(d);
-        QFile::link(QStringLiteral(ISOSWM_FAKES_DIR "/wimsplit"), resources + "/tools/bin/wimsplit");
+        QFile::link(QStringLiteral(ISOSWM_FAKES_DIR "/wimsplit"),
+                    resources + "/tools/bin/wimsplit");
         writeFile(source, "an image");
         writeFile(fakeDir + "/attach.out",
                   "/dev/disk4\tGUID_partition_scheme\t\n/dev/disk4s1\tWindows_NTFS\t" +
@@ -66,15 +69,12 @@ public:
         controller->setTools({QStringLiteral(ISOSWM_FAKES_DIR "/hdiutil"),
                               QStringLiteral(ISOSWM_FAKES_DIR "/diskutil")});
         ViewController *c = controller.get();
-        QObject::connect(c, &ViewController::progressTextChanged, [this, c] {
-            record("text:" + c->progressText());
-        });
-        QObject::connect(c, &ViewController::progressBarValueChanged, [this, c] {
-            record("value:" + QString::number(c->progressBarValue()));
-        });
-        QObject::connect(c, &ViewController::mainButtonTitleChanged, [this, c] {
-            record("title:" + c->mainButtonTitle());
-        });
+        QObject::connect(c, &ViewController::progressTextChanged,
+                         [this, c] { record("text:" + c->progressText()); });
+        QObject::connect(c, &ViewController::progressBarValueChanged,
+                         [this, c] { record("value:" + QString::number(c->progressBarValue())); });
+        QObject::connect(c, &ViewController::mainButtonTitleChanged,
+                         [this, c] { record("title:" + c->mainButtonTitle()); });
         QObject::connect(c, &ViewController::conversionEnded, [this](bool ok) { ended = ok; });
         c->viewDidLoad();
         c->setIsoPath(source);
@@ -165,15 +165,37 @@ public:
         return QTest::qWaitFor([this] { return ended.has_value(); }, ms);
     }
 
-    QStringList leftoverTemporaryFolders() { return QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
-    QStringList destinationFolder() { return QDir(root.filePath("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
-
-    static bool pidAlive(const QString &pidFile)
+    QStringList leftoverTemporaryFolders()
     {
-        QFile f(pidFile);
-        if (!f.open(QIODevice::ReadOnly))
-            return false;
-        const int pid = f.readAll().trimmed().toInt();
-        return pid > 0 && ::kill(pid, 0) == 0;
+        return QDir(tmpDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+    QStringList destinationFolder()
+    {
+        return QDir(root.filePath("out"))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+
+    static bool pidAlive(const QString &pidFile) { return processInPidFileAlive(pidFile); }
+
+    // From the copy thread, once `when` says so for a logged line: press the
+    // main button and wait until the main thread has taken the press. Returns a
+    // flag that turns true if cleanup began while the copy thread was waiting.
+    std::shared_ptr<std::atomic<bool>>
+    cancelFromCopyThread(std::function<bool(const QString &)> when)
+    {
+        auto cleanupDuringCopy = std::make_shared<std::atomic<bool>>(false);
+        auto copyWaiting = std::make_shared<std::atomic<bool>>(false);
+        onLog = [this, when, cleanupDuringCopy, copyWaiting](const QString &line) {
+            if (line.startsWith("Copying /") && when(line)) {
+                *copyWaiting = true;
+                QMetaObject::invokeMethod(
+                    controller.get(), [this] { controller->convertButtonPressed(); },
+                    Qt::BlockingQueuedConnection);
+                *copyWaiting = false;
+            }
+            if (line == "cleaning up" && *copyWaiting)
+                *cleanupDuringCopy = true;
+        };
+        return cleanupDuringCopy;
     }
 };

@@ -387,25 +387,13 @@ private slots:
         for (int i = 0; i < 200; ++i)
             Harness::writeFile(
                 QString("%1/sources/sxs/f%2/item%3.cab").arg(h.volume).arg(i / 10).arg(i), "cab");
-        int asked = 0;
-        std::atomic<bool> copyWaiting{false};
-        bool cleanupDuringCopy = false;
-        h.onLog = [&](const QString &line) {
-            if (line.startsWith("Copying /") && ++asked == 20) {
-                // The copy thread waits here until the main thread has taken the cancel.
-                copyWaiting = true;
-                QMetaObject::invokeMethod(
-                    h.controller.get(), [&] { h.controller->convertButtonPressed(); },
-                    Qt::BlockingQueuedConnection);
-                copyWaiting = false;
-            }
-            if (line == "cleaning up" && copyWaiting)
-                cleanupDuringCopy = true;
-        };
+        std::atomic<int> asked{0};
+        const auto cleanupDuringCopy =
+            h.cancelFromCopyThread([&](const QString &) { return ++asked == 20; });
         h.start();
         QVERIFY(h.waitForEnd());
         h.onLog = {};
-        QVERIFY(!cleanupDuringCopy);
+        QVERIFY(!*cleanupDuringCopy);
         QVERIFY(asked > 20);
         QVERIFY(asked < 100); // refused folders are not descended into
         QVERIFY(inOrder(h.snapshot(),
@@ -497,26 +485,14 @@ private slots:
         h.ended.reset();
         QFile::remove(h.destination);
         const int cleanupsBefore = h.count("log:cleaning up");
-        std::atomic<bool> copyWaiting{false};
-        bool cleanupDuringCopy = false;
-        bool cancelled = false;
-        h.onLog = [&](const QString &line) {
-            if (line.startsWith("Copying /") && !cancelled) {
-                cancelled = true;
-                copyWaiting = true;
-                QMetaObject::invokeMethod(
-                    h.controller.get(), [&] { h.controller->convertButtonPressed(); },
-                    Qt::BlockingQueuedConnection);
-                copyWaiting = false;
-            }
-            if (line == "cleaning up" && copyWaiting)
-                cleanupDuringCopy = true;
-        };
+        std::atomic<bool> cancelled{false};
+        const auto cleanupDuringCopy =
+            h.cancelFromCopyThread([&](const QString &) { return !cancelled.exchange(true); });
         h.start();
         QVERIFY(h.waitForEnd());
         h.onLog = {};
         QCOMPARE(*h.ended, false);
-        QVERIFY(!cleanupDuringCopy);
+        QVERIFY(!*cleanupDuringCopy);
         // One cleanup for the stopped conversion; the earlier runners were not
         // stopped again and are still the controller's.
         QCOMPARE(h.count("log:cleaning up") - cleanupsBefore, 1);

@@ -1,3 +1,4 @@
+#include "ProcessFiles.h"
 #include "QNTaskWrapperWithBlocks.h"
 
 #include <QFile>
@@ -43,11 +44,7 @@ static QStringList sh(const QString &script)
 
 static bool processAlive(const QString &pidFile)
 {
-    QFile f(pidFile);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const pid_t pid = f.readAll().trimmed().toInt();
-    return pid > 0 && ::kill(pid, 0) == 0;
+    return processInPidFileAlive(pidFile);
 }
 
 class TestProcess : public QObject {
