@@ -1,7 +1,10 @@
 #include "QNTaskWrapperWithBlocks.h"
 
+#include "ChildProcess.h"
+
 #include <QStringDecoder>
 #include <QTimer>
+#include <cstring>
 
 namespace {
 
@@ -54,6 +57,7 @@ void QNTaskWrapperWithBlocks::startProcess()
             if (m_state != State::Running)
                 return;
             m_status = kExitCannotStart;
+            m_startFailed = true;
             if (m_errorOutputBlock)
                 m_errorOutputBlock(QStringLiteral("no program to run"));
             end();
@@ -62,6 +66,7 @@ void QNTaskWrapperWithBlocks::startProcess()
     }
 
     m_task = new QProcess(this);
+    ChildProcess::dieWithParent(*m_task);
     m_task->setProgram(m_arguments.first());
     m_task->setArguments(m_arguments.mid(1));
     // The child never reads our own input.
@@ -83,8 +88,7 @@ void QNTaskWrapperWithBlocks::stopProcess()
     if (m_state == State::Running && m_task) {
         m_task->disconnect(this);
         killChild();
-        m_status = m_task->exitStatus() == QProcess::CrashExit ? 128 + m_task->exitCode()
-                                                               : m_task->exitCode();
+        noteExit();
     }
     end();
 }
@@ -122,8 +126,7 @@ void QNTaskWrapperWithBlocks::childFinished()
     // Whatever the child wrote before it exited still reaches the callbacks.
     readStandardOutput();
     readStandardError();
-    m_status =
-        m_task->exitStatus() == QProcess::CrashExit ? 128 + m_task->exitCode() : m_task->exitCode();
+    noteExit();
     end();
 }
 
@@ -132,10 +135,31 @@ void QNTaskWrapperWithBlocks::childFailedToStart()
     if (m_state != State::Running)
         return;
     m_status = kExitCannotStart;
+    m_startFailed = true;
     const QString reason = m_task ? m_task->errorString() : QString();
     if (m_errorOutputBlock)
         m_errorOutputBlock(QStringLiteral("%1: %2").arg(m_arguments.value(0), reason));
     end();
+}
+
+void QNTaskWrapperWithBlocks::noteExit()
+{
+    // For a crash QProcess gives the signal number as the exit code.
+    m_signal = m_task->exitStatus() == QProcess::CrashExit ? m_task->exitCode() : 0;
+    m_status = m_signal ? 128 + m_signal : m_task->exitCode();
+}
+
+QString QNTaskWrapperWithBlocks::terminationDescription() const
+{
+    if (m_state != State::Ended)
+        return {};
+    if (m_startFailed)
+        return QStringLiteral("could not be started");
+    if (m_signal)
+        return QStringLiteral("was killed by signal %1 (%2)")
+            .arg(m_signal)
+            .arg(QString::fromLocal8Bit(::strsignal(m_signal)));
+    return QStringLiteral("exited with status %1").arg(m_status);
 }
 
 void QNTaskWrapperWithBlocks::end()

@@ -8,7 +8,8 @@
 // Runs one child process without blocking the thread that starts it and reports
 // its start, each chunk of standard output and standard error, and its end
 // through four callbacks. Everything, callbacks included, happens on the thread
-// that owns the runner.
+// that owns the runner. The child dies with us: it gets SIGTERM when this
+// process goes away, however that happens.
 class QNTaskWrapperWithBlocks : public QObject {
     Q_OBJECT
 public:
@@ -31,9 +32,10 @@ public:
     // EndBlock runs, with a non-zero terminationStatus.
     void startProcess();
 
-    // Stops listening to the child, sends it SIGTERM (SIGKILL after the grace
-    // period), waits until it is gone and calls EndBlock. Every call ends with
-    // EndBlock, also on a runner that never started or has already ended.
+    // Stops listening to the child, sends it SIGTERM and waits for it to go
+    // (up to kStopGracePeriodMs, then SIGKILL), and calls EndBlock. Blocks the
+    // calling thread for that long at most. Every call ends with EndBlock, also
+    // on a runner that never started or has already ended.
     void stopProcess();
 
     // The child's exit status once it has ended: its exit code, 128 + signal
@@ -41,11 +43,12 @@ public:
     // never started. While the child still runs, waits up to 5 s for it and
     // gives -999 if it is still running then.
     int terminationStatus();
+    // How the child ended, for people: "exited with status 2", "was killed by
+    // signal 11 (Segmentation fault)"; empty while it runs or before it started.
+    QString terminationDescription() const;
 
     // Started and not yet ended.
     bool isProcessRunning() const { return m_state == State::Running; }
-    bool hasEnded() const { return m_state == State::Ended; }
-    const QStringList &arguments() const { return m_arguments; }
 
     static constexpr int kStopGracePeriodMs = 2000;
 
@@ -56,6 +59,7 @@ private:
     void readStandardError();
     void childFinished();
     void childFailedToStart();
+    void noteExit();
     void end();
     void killChild();
 
@@ -67,4 +71,6 @@ private:
     QProcess *m_task = nullptr;
     State m_state = State::Created;
     int m_status = 0;
+    int m_signal = 0; // the signal that ended the child, 0 for a normal exit
+    bool m_startFailed = false;
 };

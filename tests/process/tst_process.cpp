@@ -62,7 +62,7 @@ private slots:
         QCOMPARE(r.errors.join(QString()), QString("oops"));
         QCOMPARE(r.events.last(), QString("end"));
         QCOMPARE(runner->terminationStatus(), 3);
-        QVERIFY(runner->hasEnded());
+        QCOMPARE(runner->terminationDescription(), QString("exited with status 3"));
     }
 
     void singleElementArgumentListRunsWithoutArguments()
@@ -100,30 +100,30 @@ private slots:
         QVERIFY(!valid.output.first().isNull());
     }
 
-    void earlyEndOfStandardErrorDoesNotEndTheRunner()
+    // A child that closes one of its streams and goes on working is not killed
+    // for it: the runner ends once it has exited, with all its output.
+    void earlyEndOfAStreamWaitsForTheExit_data()
     {
-        Recorder r;
-        auto runner = r.make(sh("exec 2>&-; sleep 0.3; echo still here"));
-        runner->startProcess();
-        QTRY_COMPARE(r.ends, 1);
-        QCOMPARE(r.output.join(QString()), QString("still here\n"));
-        QCOMPARE(runner->terminationStatus(), 0);
+        QTest::addColumn<QString>("closed");
+        QTest::newRow("standard error") << "2";
+        QTest::newRow("standard output") << "1";
     }
-
-    void earlyEndOfStandardOutputWaitsForTheExit()
+    void earlyEndOfAStreamWaitsForTheExit()
     {
-        // A child that closes stdout and goes on working is not killed for it;
-        // the runner ends only once it has exited.
+        QFETCH(QString, closed);
         QTemporaryDir dir;
         const QString marker = dir.filePath("finished");
         Recorder r;
         bool markerAtEnd = false;
         r.onEnd = [&] { markerAtEnd = QFile::exists(marker); };
-        auto runner = r.make(sh(QString("exec 1>&-; sleep 0.5; touch '%1'; exit 4").arg(marker)));
+        auto runner = r.make(sh(QString("exec %1>&-; sleep 0.4; echo still here; touch '%2'; "
+                                        "exit 4")
+                                    .arg(closed, marker)));
         runner->startProcess();
         QTRY_COMPARE(r.ends, 1);
         QVERIFY(markerAtEnd);
         QCOMPARE(runner->terminationStatus(), 4);
+        QCOMPARE(r.output.join(QString()), closed == "2" ? QString("still here\n") : QString());
     }
 
     void stopEndsAfterTheChildIsGone_data()
@@ -221,6 +221,7 @@ private slots:
         runner->startProcess();
         QTRY_COMPARE(r.ends, 1);
         QCOMPARE(runner->terminationStatus(), 128 + SIGKILL);
+        QCOMPARE(runner->terminationDescription(), QString("was killed by signal 9 (Killed)"));
     }
 
     void destroyedRunnerStopsItsChildAndStaysSilent()
