@@ -8,6 +8,7 @@ Error Error::fromErrorCode(std::error_code code, const QString &path, const QStr
     Error e;
     e.message = QStringLiteral("“%1” couldn’t be %2.").arg(name, operation);
     e.details = QStringLiteral("%1 (%2)").arg(QString::fromStdString(code.message()), path);
+    e.code = code.value();
     return e;
 }
 

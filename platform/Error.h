@@ -8,6 +8,8 @@
 struct Error {
     QString message;
     QString details;
+    // The system's error number behind it (ENOSPC, ...), 0 when there is none.
+    int code = 0;
 
     // "The file “x” couldn’t be removed." style message built from an error code
     // and the path the operation worked on. `operation` is a verb phrase such as

@@ -7,31 +7,40 @@
 #include <optional>
 
 // File operations the conversion needs, each giving back an error value on
-// failure and nothing on success.
+// failure and nothing on success. Paths are handled as bytes, so names that
+// are not valid UTF-8 (possible on a disc image) survive unchanged.
 namespace FileSystem {
 
-// Asked before each item of a copy, the top item first, on the copying thread.
-// Returning false skips the item (and everything beneath a skipped folder).
-using ShouldCopyItem = std::function<bool(const QString &sourcePath)>;
+struct CopyCallbacks {
+    // Asked before each item, the top item first, on the copying thread.
+    // Returning false skips the item (and everything beneath a skipped folder).
+    std::function<bool(const QString &sourcePath)> shouldCopyItem;
+    // Told of each chunk of file data written (a few MiB at most), on the
+    // copying thread. Returning false stops the copy where it is, as if every
+    // remaining item were refused: no error.
+    std::function<bool(qint64 bytes)> copiedBytes;
+};
 
 // Copies `source` with everything beneath it to `destination`, which must not
 // exist yet. Permissions of every item are copied; symbolic links are copied as
-// links and never followed. Stops at the first item that cannot be copied.
-// A skipped item is no error. Fifos, sockets and device nodes are asked about
-// but passed over, as if refused. A folder's items come in name order.
+// links and never followed; holes stay holes. Stops at the first item that
+// cannot be copied. Fifos, sockets and device nodes are asked about but passed
+// over, as if refused. A folder's items come in name order.
 std::optional<Error> copyItem(const QString &source, const QString &destination,
-                              const ShouldCopyItem &shouldCopy);
+                              const CopyCallbacks &callbacks);
 
 // Sets the permission bits of that one item.
 std::optional<Error> setPosixPermissions(const QString &path, unsigned mode);
 
+// Gives owner and everyone full access to every folder and file below
+// `directory` (not the folder itself), so a tree copied with the read-only
+// modes of a disc can be removed. Links are skipped: changing one would change
+// what it points to. Failures are ignored; the removal reports what matters.
+void openUpTree(const QString &directory);
+
 // Removes the item with everything beneath it. An item that does not exist is
 // an error (ENOENT); callers decide whether that matters.
 std::optional<Error> removeItem(const QString &path);
-
-// Every entry beneath `directory`, at any depth, as paths relative to it, each
-// folder before its contents. Symbolic links are listed, not followed.
-QStringList enumerate(const QString &directory);
 
 // The path of the entry of `directory` whose name equals `name` ignoring letter
 // case, preferring an exact match; nothing when there is none.

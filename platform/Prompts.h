@@ -33,8 +33,10 @@ public:
     // whether an existing file may be replaced is the panel's own business.
     virtual std::optional<QString> runSavePanel(const SavePanel &panel) = 0;
 
-    // Modal alert with the platform's single default button.
-    virtual void runAlert(const QString &message, const QString &informativeText) = 0;
+    // Modal alert with the platform's single default button. `details` is the
+    // reason behind it, for those who want it (a tool's own words).
+    virtual void runAlert(const QString &message, const QString &informativeText,
+                          const QString &details = QString()) = 0;
 
     // Modal alert built from an error value.
     virtual void runErrorAlert(const Error &error) = 0;

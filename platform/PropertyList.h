@@ -12,7 +12,4 @@ namespace PropertyList {
 // XML and binary lists both; nothing when the bytes are no property list.
 std::optional<QVariant> parse(const QByteArray &bytes);
 
-// XML form of a value built from the types above.
-QByteArray toXml(const QVariant &value);
-
 } // namespace PropertyList

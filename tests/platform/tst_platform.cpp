@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -95,13 +96,27 @@ template <typename F> auto withoutPrivilege(F f)
 }
 
 // Records each item asked about, refusing those `refuse` names.
-FileSystem::ShouldCopyItem recorder(QStringList &asked,
-                                    std::function<bool(const QString &)> refuse = {})
+FileSystem::CopyCallbacks recorder(QStringList &asked,
+                                   std::function<bool(const QString &)> refuse = {})
 {
-    return [&asked, refuse](const QString &path) {
-        asked.append(path);
-        return !(refuse && refuse(path));
-    };
+    return {[&asked, refuse](const QString &path) {
+                asked.append(path);
+                return !(refuse && refuse(path));
+            },
+            {}};
+}
+
+// Every entry below `folder` as a relative path, each folder before its contents.
+QStringList listTree(const QString &folder)
+{
+    QStringList out;
+    for (QDirIterator it(folder,
+                         QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        out << it.next().mid(folder.size() + 1);
+    out.sort();
+    return out;
 }
 
 // A list in the shape the disk tool prints, with one value of every kind.
@@ -207,14 +222,10 @@ private slots:
             expected.append(src + '/' + rel);
         QCOMPARE(asked, expected);
         for (const QString &tree : {src, dst}) {
-            QStringList list = FileSystem::enumerate(tree);
-            for (const QString &entry : list)
-                QVERIFY2(list.indexOf(entry.section('/', 0, -2)) < list.indexOf(entry),
-                         qPrintable(entry));
+            QStringList list = listTree(tree);
             list.sort();
             QCOMPARE(list, items);
         }
-        QVERIFY(FileSystem::enumerate(path("nothing-here")).isEmpty());
 
         QCOMPARE(statMode(dst), statMode(src));
         for (const QString &rel : items) {
@@ -240,13 +251,32 @@ private slots:
         QVERIFY(!FileSystem::copyItem(src, path("dst"), recorder(asked, refuseB)));
         // A fifo is asked about but passed over, as if refused.
         QCOMPARE(asked, (QStringList{src, src + "/a", src + "/b", src + "/c", src + "/pipe"}));
-        QCOMPARE(FileSystem::enumerate(path("dst")), (QStringList{"a", "c"}));
+        QCOMPARE(listTree(path("dst")), (QStringList{"a", "c"}));
 
         asked.clear();
         QVERIFY(!FileSystem::copyItem(src, path("never"),
                                       recorder(asked, [](const QString &) { return true; })));
         QCOMPARE(asked, QStringList{src});
         QVERIFY(!exists(path("never")));
+    }
+
+    void stopInsideAFileEndsTheCopyThere()
+    {
+        const QString src = path("src");
+        make(m_tmp->path(), {"src/", "src/a", "src/c"});
+        writeFile(src + "/b.bin", QByteArray(40 << 20, 'b'));
+        QStringList asked;
+        qint64 copied = 0;
+        FileSystem::CopyCallbacks callbacks = recorder(asked);
+        callbacks.copiedBytes = [&](qint64 bytes) {
+            copied += bytes;
+            return copied < (16 << 20);
+        };
+        // No error: a stop is not a failure, and nothing after it is asked about.
+        QVERIFY(!FileSystem::copyItem(src, path("dst"), callbacks));
+        QCOMPARE(asked, (QStringList{src, src + "/a", src + "/b.bin"}));
+        QVERIFY(copied >= 16 << 20 && copied < 40 << 20);
+        QVERIFY(!exists(path("dst/c")));
     }
 
     void failingItemStopsTheCopy_data()
@@ -289,7 +319,7 @@ private slots:
             const auto error = FileSystem::copyItem(src, dst, {});
             QVERIFY2(error && error->details.contains(dst), qPrintable(dst));
         }
-        QVERIFY(FileSystem::enumerate(path("taken")).isEmpty());
+        QVERIFY(listTree(path("taken")).isEmpty());
         QVERIFY(QFileInfo(path("dangling")).isSymLink());
         QVERIFY(!exists(src + "/inner"));
         const auto error = FileSystem::copyItem(path("missing"), path("x"), {});
@@ -389,10 +419,6 @@ private slots:
         const auto fromBin = PropertyList::parse(bin);
         QVERIFY(fromBin);
         QCOMPARE(dump(*fromBin), expected);
-
-        const auto back = PropertyList::parse(PropertyList::toXml(expectedTree()));
-        QVERIFY(back);
-        QCOMPARE(dump(*back), expected);
     }
 
     void rejectsWhatIsNoPropertyList_data()
@@ -416,14 +442,14 @@ private slots:
         QVERIFY(!Bundle::infoValue("CFBundleVersion"));
         writeFile(path("Info.plist"), "CFBundleVersion = 45");
         QVERIFY(!Bundle::infoValue("CFBundleVersion"));
-        writeFile(path("Info.plist"), PropertyList::toXml(QVariantList{"45"})); // no keys
-        QVERIFY(!Bundle::infoValue("CFBundleVersion"));
-
+        const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+        writeFile(path("Info.plist"), head + "<array><string>45</string></array></plist>");
+        QVERIFY(!Bundle::infoValue("CFBundleVersion")); // no keys
         writeFile(path("Info.plist"),
-                  PropertyList::toXml(QVariantMap{{"CFBundleShortVersionString", "1.2"},
-                                                  {"CFBundleVersion", "45"},
-                                                  {"NumericBuild", 46},
-                                                  {"Nested", QVariantMap{{"a", "b"}}}}));
+                  head + "<dict><key>CFBundleShortVersionString</key><string>1.2</string>"
+                         "<key>CFBundleVersion</key><string>45</string><key>NumericBuild</key>"
+                         "<integer>46</integer><key>Nested</key><dict><key>a</key><string>b"
+                         "</string></dict></dict></plist>");
         QCOMPARE(Bundle::infoValue("CFBundleShortVersionString"), std::optional<QString>("1.2"));
         QCOMPARE(Bundle::infoValue("CFBundleVersion"), std::optional<QString>("45"));
         QCOMPARE(Bundle::infoValue("NumericBuild"), std::optional<QString>("46"));

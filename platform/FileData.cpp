@@ -1,0 +1,151 @@
+#include "FileData.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// Small enough that a stop takes effect within a fraction of a second even on
+// a slow disk, large enough that the calls cost nothing measurable.
+constexpr off_t kChunk = off_t(8) << 20;
+
+class Copier {
+public:
+    Copier(int in, int out, const FileData::Progress &progress)
+        : m_in(in), m_out(out), m_progress(progress)
+    {}
+
+    // Copies [offset, offset + length); length < 0 means up to the real end.
+    FileData::Outcome range(off_t offset, off_t length)
+    {
+        m_inOff = m_outOff = offset;
+        m_toEnd = length < 0;
+        m_left = length;
+        if (m_kernelCopy) {
+            if (const FileData::Outcome o = kernelCopy(); o.error || o.stopped)
+                return o;
+            if (m_kernelCopy && m_toEnd) {
+                // A zero from the kernel is the end only if a read agrees: some
+                // file systems copy nothing without saying why.
+                char probe;
+                const ssize_t n = ::pread(m_in, &probe, 1, m_inOff);
+                if (n <= 0)
+                    return {n < 0 ? errno : 0, false};
+            }
+        }
+        return readWrite();
+    }
+
+private:
+    bool more() const { return m_toEnd || m_left > 0; }
+    off_t want() const { return m_toEnd ? kChunk : std::min(m_left, kChunk); }
+
+    bool report(ssize_t n)
+    {
+        m_left -= n;
+        return !m_progress || m_progress(n);
+    }
+
+    // copy_file_range while the kernel can do this pair; across file systems
+    // and from FUSE it usually cannot, which is the case for a mounted image.
+    FileData::Outcome kernelCopy()
+    {
+        while (more()) {
+            const ssize_t n =
+                ::copy_file_range(m_in, &m_inOff, m_out, &m_outOff, size_t(want()), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                          errno == EOPNOTSUPP || errno == EBADF)) {
+                m_kernelCopy = false;
+                return {};
+            }
+            if (n < 0)
+                return {errno, false};
+            if (n == 0)
+                return {};
+            if (!report(n))
+                return {0, true};
+        }
+        return {};
+    }
+
+    FileData::Outcome readWrite()
+    {
+        if (!m_buffer)
+            m_buffer = std::make_unique<char[]>(size_t(kChunk));
+        while (more()) {
+            const ssize_t n = ::pread(m_in, m_buffer.get(), size_t(want()), m_inOff);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return {errno, false};
+            if (n == 0)
+                break;
+            if (const int err = writeAll(n))
+                return {err, false};
+            m_inOff += n;
+            if (!report(n))
+                return {0, true};
+        }
+        return {};
+    }
+
+    int writeAll(ssize_t n)
+    {
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::pwrite(m_out, m_buffer.get() + done, size_t(n - done), m_outOff);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return errno;
+            done += w;
+            m_outOff += w;
+        }
+        return 0;
+    }
+
+    int m_in;
+    int m_out;
+    const FileData::Progress &m_progress;
+    bool m_kernelCopy = true;
+    bool m_toEnd = false;
+    off_t m_inOff = 0;
+    off_t m_outOff = 0;
+    off_t m_left = 0;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+} // namespace
+
+namespace FileData {
+
+Outcome copy(int in, int out, off_t size, const Progress &progress)
+{
+    Copier copier(in, out, progress);
+    if (size == 0)
+        return copier.range(0, -1);
+    for (off_t offset = 0; offset < size;) {
+        off_t data = ::lseek(in, offset, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // only a hole is left
+        if (data < 0)
+            data = offset; // no hole support: all of it is data
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0)
+            hole = size;
+        // The last piece runs to the real end in case the file grew meanwhile.
+        const off_t length = hole >= size ? -1 : hole - data;
+        if (const Outcome o = copier.range(data, length); o.error || o.stopped || length < 0)
+            return o;
+        offset = hole;
+    }
+    // A trailing hole: give the copy its full length.
+    if (::ftruncate(out, size) != 0)
+        return {errno, false};
+    return {};
+}
+
+} // namespace FileData
