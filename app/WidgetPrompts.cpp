@@ -21,13 +21,14 @@ QString alertTitle()
 }
 
 void runMessageBox(QWidget *parent, QMessageBox::Icon icon, const QString &message,
-                   const QString &informativeText)
+                   const QString &informativeText, const QString &details = QString())
 {
     QMessageBox box(parent);
     box.setIcon(icon);
     box.setWindowTitle(alertTitle());
     box.setText(message);
     box.setInformativeText(informativeText);
+    box.setDetailedText(details);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
@@ -133,9 +134,10 @@ bool WidgetPrompts::confirmReplace(const QString &path)
     return box.clickedButton() == replace;
 }
 
-void WidgetPrompts::runAlert(const QString &message, const QString &informativeText)
+void WidgetPrompts::runAlert(const QString &message, const QString &informativeText,
+                             const QString &details)
 {
-    runMessageBox(m_parent, QMessageBox::Information, message, informativeText);
+    runMessageBox(m_parent, QMessageBox::Information, message, informativeText, details);
 }
 
 void WidgetPrompts::runErrorAlert(const Error &error)

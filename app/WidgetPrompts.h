@@ -15,7 +15,8 @@ public:
     void beginOpenPanel(const OpenPanel &panel,
                         std::function<void(std::optional<QString> path)> completion) override;
     std::optional<QString> runSavePanel(const SavePanel &panel) override;
-    void runAlert(const QString &message, const QString &informativeText) override;
+    void runAlert(const QString &message, const QString &informativeText,
+                  const QString &details = QString()) override;
     void runErrorAlert(const Error &error) override;
 
     // A saved file must carry one of the allowed extensions; the first one is

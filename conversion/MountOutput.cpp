@@ -25,6 +25,8 @@ std::vector<AttachedImage> parseAttachedImages(const QByteArray &plist)
             continue;
         AttachedImage image;
         image.imagePath = path.toString();
+        image.ownerPid = fields.value(QStringLiteral("owner-pid")).toLongLong();
+        image.ownerAlive = fields.value(QStringLiteral("owner-alive")).toBool();
         const QVariant entities = fields.value(QStringLiteral("system-entities"));
         if (entities.typeId() == QMetaType::QVariantList) {
             for (const QVariant &entity : entities.toList()) {

@@ -12,6 +12,10 @@ namespace MountOutput {
 struct AttachedImage {
     QString imagePath;
     QStringList mountPoints; // the entities that carry a mount point, in order
+    // The process that attached it, when the list says so, and whether it
+    // still lives: a live one's mount is in use and never ours to take down.
+    qint64 ownerPid = 0;
+    bool ownerAlive = false;
 };
 
 // The records of the attached-image list (`hdiutil info -plist`, XML or binary),

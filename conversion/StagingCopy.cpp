@@ -1,78 +1,111 @@
+#include "Conversion.h"
 #include "FileSystem.h"
 #include "Log.h"
 #include "PathName.h"
-#include "ViewController.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
+#include <QTemporaryDir>
 #include <cerrno>
-#include <cstdlib>
+
+namespace {
+
+// A disk that fills up is named for what it is, not for the file that did not fit.
+Error spaceOrError(const Error &error, const QString &folder)
+{
+    if (error.code != ENOSPC && error.code != EDQUOT)
+        return error;
+    return {
+        QCoreApplication::translate("Conversion", "There is no space left in “%1”.").arg(folder),
+        error.details, error.code};
+}
+
+} // namespace
 
 // Makes the conversion's private temporary directory and copies the mounted
-// volume into it on a thread of its own.
-void ViewController::stagingStart()
+// volume into it on the worker thread. The direct path copies nothing and
+// splits straight from the mount.
+void Conversion::stagingStart()
 {
-    // TMPDIR as given: a folder that does not exist must fail here rather than
-    // send the directory somewhere else.
-    QString temporaryFolder = qEnvironmentVariable("TMPDIR");
-    if (temporaryFolder.isEmpty())
-        temporaryFolder = QDir::tempPath();
-    QByteArray buffer =
-        QFile::encodeName(PathName::join(temporaryFolder, QStringLiteral("iso-XXXXXX")));
-    if (!::mkdtemp(buffer.data())) {
-        fail(Error::fromErrno(errno, temporaryFolder, QStringLiteral("used for temporary files")));
+    if (!makeTemporaryDirectory())
+        return;
+    if (m_options.direct) {
+        reportMilestone(25);
+        m_splitSource = m_layout.imagePath;
+        m_piecesFolder = PathName::join(m_temporaryDirectory, QStringLiteral("sources"));
+        QDir().mkpath(m_piecesFolder);
+        if (m_layout.needsExport())
+            exportStage();
+        else
+            splitStart();
         return;
     }
-    setTempDirectoryPath(QFile::decodeName(buffer));
     Log::write(QStringLiteral("Copying files"));
-    updateProgressBarValue(25);
-    const QString volumeName = PathName::lastComponent(mountPath());
-    setIsoTempFolder(PathName::join(tempDirectoryPath(), volumeName));
+    reportMilestone(25);
+    const QString volumeName = PathName::lastComponent(m_mountPath);
+    m_stagingFolder = PathName::join(m_temporaryDirectory, volumeName);
+    emit stagingFolderChanged(m_stagingFolder);
     if (volumeName.isEmpty() || volumeName == QLatin1String(".") ||
         volumeName == QLatin1String("..") || volumeName.contains(QLatin1Char('/'))) {
         // A folder of that name would not lie inside the temporary directory.
-        fail({QStringLiteral("The mounted volume has no usable folder name."), mountPath()});
+        fail({tr("The mounted volume has no usable folder name."), m_mountPath});
         return;
     }
-
-    joinCopyThread();
-    const quint64 conversion = m_activeConversion;
-    m_copyThread = std::thread(&ViewController::copyThreadMain, this, conversion, mountPath(),
-                               isoTempFolder());
+    // A solid image is not copied: the export reads it from the mount.
+    const qint64 skipped = m_layout.needsExport() ? m_layout.imageBytes : 0;
+    beginMeasuring(StageDetail::Stage::Copy, m_layout.treeBytes - skipped);
+    FileSystem::CopyCallbacks callbacks{
+        [this](const QString &item) { return shouldCopyItem(item); },
+        [this](qint64 bytes) {
+            m_meter.add(bytes);
+            return isRunning();
+        }};
+    inBackground([source = m_mountPath, destination = m_stagingFolder,
+                  callbacks] { return FileSystem::copyItem(source, destination, callbacks); },
+                 [this](std::optional<Error> error) { copyContinuation(std::move(error)); });
 }
 
-// On the copy thread. It never waits for the main thread: an error is carried
-// to the continuation, which shows it there before anything else happens.
-void ViewController::copyThreadMain(quint64 conversion, QString source, QString destination)
+bool Conversion::makeTemporaryDirectory()
 {
-    std::optional<Error> error = FileSystem::copyItem(
-        source, destination, [this](const QString &item) { return shouldCopyItem(item); });
-    QMetaObject::invokeMethod(
-        this, [this, conversion, error] { copyContinuation(conversion, error); },
-        Qt::QueuedConnection);
+    const QString folder = temporaryFolder();
+    QTemporaryDir directory(PathName::join(folder, QStringLiteral("iso-XXXXXX")));
+    if (!directory.isValid()) {
+        fail({tr("No temporary folder could be made in “%1”.").arg(folder),
+              directory.errorString()});
+        return false;
+    }
+    directory.setAutoRemove(false);
+    m_temporaryDirectory = directory.path();
+    m_marker.create(m_temporaryDirectory);
+    emit temporaryDirectoryChanged(m_temporaryDirectory);
+    return true;
 }
 
-// Asked before each item, the volume's top folder first. Answering the running
-// flag is how a cancel stops the copy at its next item.
-bool ViewController::shouldCopyItem(const QString &sourcePath)
+// Asked on the worker thread before each item, the volume's top folder first.
+bool Conversion::shouldCopyItem(const QString &sourcePath)
 {
+    if (m_layout.needsExport() && sourcePath == m_layout.imagePath)
+        return false;
+    // After a cancel nothing more is copied, and "Cancelling, please wait"
+    // stays on screen.
+    if (!isRunning())
+        return false;
     Log::write(QStringLiteral("Copying %1").arg(sourcePath));
-    updateProgressText(QStringLiteral("copying %1").arg(PathName::lastComponent(sourcePath)));
-    return isRunning();
+    report(tr("copying %1").arg(PathName::lastComponent(sourcePath)), true);
+    return true;
 }
 
-void ViewController::copyContinuation(quint64 conversion, std::optional<Error> copyError)
+void Conversion::copyContinuation(std::optional<Error> copyError)
 {
-    joinCopyThread();
-    if (conversion != m_activeConversion)
-        return;
+    endMeasuring();
     if (copyError) {
-        m_prompts->runErrorAlert(*copyError);
-        setIsRunning(false);
-        setIsCancelling(true);
+        fail(spaceOrError(*copyError, temporaryFolder()));
+        return;
     }
-    if (isRunning())
-        copyFilesDone();
-    else
+    if (!isRunning())
         cleanup();
+    else if (m_layout.needsExport())
+        exportStage();
+    else
+        copyFilesDone();
 }

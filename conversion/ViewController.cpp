@@ -8,31 +8,31 @@
 #include <QFileInfo>
 
 namespace {
+
 QString nullable(const QString &text)
 {
     return text.isNull() ? QStringLiteral("(null)") : text;
 }
+
+// Replaces a string property's value; true when it really changed.
+bool assign(QString &property, const QString &value)
+{
+    if (property == value && property.isNull() == value.isNull())
+        return false;
+    property = value;
+    return true;
+}
+
 } // namespace
 
 ViewController::ViewController(Prompts *prompts, QObject *parent)
     : QObject(parent),
       m_prompts(prompts), m_tools{DiskTools::hdiutilPath(), DiskTools::diskutilPath()}
-{}
-
-ViewController::~ViewController()
 {
-    // Let a running copy stop at its next item; the copy thread never waits for
-    // the main thread, so joining cannot deadlock.
-    m_isRunning.store(false);
-    joinCopyThread();
-    delete m_splitWrapper.data();
-    delete m_createISOTask.data();
+    qRegisterMetaType<StageDetail>();
 }
 
-void ViewController::setTools(const Tools &tools)
-{
-    m_tools = tools;
-}
+ViewController::~ViewController() = default;
 
 void ViewController::viewDidLoad()
 {
@@ -44,10 +44,13 @@ void ViewController::showPromotions()
     emit promotionsRequested(this);
 }
 
-void ViewController::updateProgressText(const QString &text)
+void ViewController::updateProgressText(const QString &text, bool item)
 {
-    MainQueue::async(this, [this, text] {
-        Log::write(nullable(text));
+    MainQueue::async(this, [this, text, item] {
+        if (item && !isRunning())
+            return;
+        if (!item)
+            Log::write(nullable(text));
         setProgressText(text);
     });
 }
@@ -76,10 +79,10 @@ void ViewController::convertButtonPressed()
     if (isoPath().isNull())
         return;
     if (isRunning()) {
-        cancel();
+        m_job->cancel();
         return;
     }
-    if (m_activeConversion != 0) {
+    if (m_job) {
         // The last conversion is still winding down; its cleanup has not handed
         // the title back yet.
         Log::write(QStringLiteral("still stopping the last conversion"));
@@ -98,146 +101,134 @@ void ViewController::startConversion()
         return;
     setSaveISOPath(*destination);
     setMainButtonTitle(QStringLiteral("Cancel"));
-    m_activeConversion = ++m_conversionCounter;
-    m_succeeded = false;
-    emit isWindingDownChanged();
-    setIsRunning(true);
-    mountStage();
+    m_job = std::make_unique<Conversion>(
+        Conversion::Options{isoPath(), *destination, m_direct, m_bootable}, m_tools, m_prompts);
+    connectJob(m_job.get());
+    m_job->start();
 }
 
-void ViewController::cancel()
+void ViewController::connectJob(Conversion *job)
 {
-    updateProgressText(QStringLiteral("Cancelling, please wait"));
-    setIsRunning(false);
-    setIsCancelling(true);
-    // Only a runner of this conversion that is still working is stopped; ended
-    // runners and those of earlier conversions are left alone, so the stop
-    // reaches cleanup once, through the end handling of the stage in progress.
-    const auto stopIfOurs = [this](QNTaskWrapperWithBlocks *runner) {
-        if (runner && runner->isProcessRunning() &&
-            runner->property("conversion").toULongLong() == m_activeConversion)
-            runner->stopProcess();
-    };
-    stopIfOurs(splitWrapper());
-    stopIfOurs(createISOTask());
-    Log::write(QStringLiteral("cancelling"));
+    // The controller is the context of every connection: what the job reports
+    // from a worker thread is applied here, on the main thread.
+    connect(job, &Conversion::runningChanged, this, &ViewController::setIsRunning);
+    connect(job, &Conversion::cancellingChanged, this, &ViewController::setIsCancelling);
+    connect(job, &Conversion::mountPathChanged, this, &ViewController::setMountPath);
+    connect(job, &Conversion::temporaryDirectoryChanged, this,
+            &ViewController::setTempDirectoryPath);
+    connect(job, &Conversion::stagingFolderChanged, this, &ViewController::setIsoTempFolder);
+    connect(job, &Conversion::splitRunnerStarted, this, &ViewController::setSplitWrapper);
+    connect(job, &Conversion::buildRunnerStarted, this, &ViewController::setCreateISOTask);
+    connect(job, &Conversion::statusText, this, &ViewController::updateProgressText);
+    connect(job, &Conversion::milestone, this, &ViewController::updateProgressBarValue);
+    connect(job, &Conversion::detailChanged, this, &ViewController::setStageDetail);
+    connect(job, &Conversion::cleanedUp, this, [this] {
+        // The title comes back behind the reports cleanup made.
+        MainQueue::async(this, [this] { setMainButtonTitle(QStringLiteral("Save...")); });
+    });
+    connect(job, &Conversion::finished, this, &ViewController::jobFinished);
 }
 
-void ViewController::fail(const Error &error)
+void ViewController::jobFinished(Outcome outcome)
 {
-    m_prompts->runErrorAlert(error);
-    setIsRunning(false);
-    setIsCancelling(true);
-    cleanup();
-}
-
-void ViewController::joinCopyThread()
-{
-    if (m_copyThread.joinable())
-        m_copyThread.join();
+    // Behind the title: only then may a new conversion start.
+    MainQueue::async(this, [this, outcome] {
+        m_lastOutcome = outcome;
+        m_job.reset();
+        emit isWindingDownChanged();
+        emit conversionEnded(outcome == Outcome::Succeeded);
+    });
 }
 
 // Properties
 
-QString ViewController::isoPath() const
-{
-    return m_isoPath.get();
-}
 void ViewController::setIsoPath(const QString &path)
 {
-    m_isoPath.set(path);
-    emit isoPathChanged();
-}
-QNTaskWrapperWithBlocks *ViewController::splitWrapper() const
-{
-    return m_splitWrapper.data();
+    if (assign(m_isoPath, path))
+        emit isoPathChanged();
 }
 void ViewController::setSplitWrapper(QNTaskWrapperWithBlocks *runner)
 {
+    // The controller keeps a conversion's runners after it has ended; the next
+    // conversion's runner replaces and releases them.
     QNTaskWrapperWithBlocks *previous = m_splitWrapper.data();
+    runner->setParent(this);
     m_splitWrapper = runner;
     if (previous && previous != runner)
         previous->deleteLater();
     emit splitWrapperChanged();
 }
-QNTaskWrapperWithBlocks *ViewController::createISOTask() const
-{
-    return m_createISOTask.data();
-}
 void ViewController::setCreateISOTask(QNTaskWrapperWithBlocks *runner)
 {
     QNTaskWrapperWithBlocks *previous = m_createISOTask.data();
+    runner->setParent(this);
     m_createISOTask = runner;
     if (previous && previous != runner)
         previous->deleteLater();
     emit createISOTaskChanged();
 }
-QString ViewController::mountPath() const
-{
-    return m_mountPath.get();
-}
 void ViewController::setMountPath(const QString &path)
 {
-    m_mountPath.set(path);
-    emit mountPathChanged();
-}
-QString ViewController::isoTempFolder() const
-{
-    return m_isoTempFolder.get();
+    if (assign(m_mountPath, path))
+        emit mountPathChanged();
 }
 void ViewController::setIsoTempFolder(const QString &path)
 {
-    m_isoTempFolder.set(path);
-    emit isoTempFolderChanged();
-}
-QString ViewController::tempDirectoryPath() const
-{
-    return m_tempDirectoryPath.get();
+    if (assign(m_isoTempFolder, path))
+        emit isoTempFolderChanged();
 }
 void ViewController::setTempDirectoryPath(const QString &path)
 {
-    m_tempDirectoryPath.set(path);
-    emit tempDirectoryPathChanged();
-}
-QString ViewController::saveISOPath() const
-{
-    return m_saveISOPath.get();
+    if (assign(m_tempDirectoryPath, path))
+        emit tempDirectoryPathChanged();
 }
 void ViewController::setSaveISOPath(const QString &path)
 {
-    m_saveISOPath.set(path);
-    emit saveISOPathChanged();
-}
-QString ViewController::progressText() const
-{
-    return m_progressText.get();
+    if (assign(m_saveISOPath, path))
+        emit saveISOPathChanged();
 }
 void ViewController::setProgressText(const QString &text)
 {
-    m_progressText.set(text);
-    emit progressTextChanged();
-}
-QString ViewController::mainButtonTitle() const
-{
-    return m_mainButtonTitle.get();
+    if (assign(m_progressText, text))
+        emit progressTextChanged();
 }
 void ViewController::setMainButtonTitle(const QString &title)
 {
-    m_mainButtonTitle.set(title);
-    emit mainButtonTitleChanged();
+    if (assign(m_mainButtonTitle, title))
+        emit mainButtonTitleChanged();
 }
 void ViewController::setProgressBarValue(float value)
 {
-    m_progressBarValue.store(value);
-    emit progressBarValueChanged();
+    if (m_progressBarValue.exchange(value) != value)
+        emit progressBarValueChanged();
 }
 void ViewController::setIsRunning(bool running)
 {
-    m_isRunning.store(running);
+    if (m_isRunning.exchange(running) == running)
+        return;
     emit isRunningChanged();
+    if (m_job)
+        emit isWindingDownChanged();
 }
 void ViewController::setIsCancelling(bool cancelling)
 {
-    m_isCancelling.store(cancelling);
-    emit isCancellingChanged();
+    if (m_isCancelling.exchange(cancelling) != cancelling)
+        emit isCancellingChanged();
+}
+void ViewController::setStageDetail(const StageDetail &detail)
+{
+    if (detail == m_stageDetail)
+        return;
+    m_stageDetail = detail;
+    emit stageDetailChanged();
+}
+void ViewController::setDirect(bool direct)
+{
+    if (std::exchange(m_direct, direct) != direct)
+        emit optionsChanged();
+}
+void ViewController::setBootable(bool bootable)
+{
+    if (std::exchange(m_bootable, bootable) != bootable)
+        emit optionsChanged();
 }

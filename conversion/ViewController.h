@@ -1,20 +1,21 @@
 #pragma once
 
+#include "Conversion.h"
 #include "Prompts.h"
 #include "QNTaskWrapperWithBlocks.h"
+#include "StageDetail.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <atomic>
-#include <optional>
-#include <thread>
+#include <memory>
 
-// Owns the whole conversion: source and destination, mount, staging copy,
-// split, build, cleanup, progress and cancel. It holds no widgets; a window, the
-// terminal front end and the tests drive it alike through its actions and watch
-// its properties.
+// The conversion as the window and the terminal front end see it: the source
+// and destination, the status text, the progress value and the main button's
+// title, and the actions of the window's buttons. Each conversion is a
+// Conversion job of its own; the controller starts it, forwards a cancel to it
+// and shows what it reports. It holds no widgets.
 class ViewController : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString isoPath READ isoPath WRITE setIsoPath NOTIFY isoPathChanged)
@@ -33,23 +34,23 @@ class ViewController : public QObject {
     Q_PROPERTY(float progressBarValue READ progressBarValue NOTIFY progressBarValueChanged)
     Q_PROPERTY(bool isRunning READ isRunning WRITE setIsRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isCancelling READ isCancelling WRITE setIsCancelling NOTIFY isCancellingChanged)
-    // True from the start of a conversion until its cleanup has handed the title
-    // back; a press of the main button in the stopping part of that time starts
-    // nothing. The window disables its main button while a stop winds down.
+    // True while a stopped or finished conversion winds down, until its cleanup
+    // has handed the title back; a press of the main button then starts nothing.
     Q_PROPERTY(bool isWindingDown READ isWindingDown NOTIFY isWindingDownChanged)
+    // The stage in progress: bytes, rate, time left; an empty detail between stages.
+    Q_PROPERTY(StageDetail stageDetail READ stageDetail NOTIFY stageDetailChanged)
+    // Options read when a conversion starts.
+    Q_PROPERTY(bool direct READ direct WRITE setDirect NOTIFY optionsChanged)
+    Q_PROPERTY(bool bootable READ bootable WRITE setBootable NOTIFY optionsChanged)
 
 public:
-    // Where the conversion finds its tools and resources. Defaults come from the
-    // platform; tests point them at fakes.
-    struct Tools {
-        QString hdiutil;
-        QString diskutil;
-    };
+    using Tools = Conversion::Tools;
+    using Outcome = Conversion::Outcome;
 
     explicit ViewController(Prompts *prompts, QObject *parent = nullptr);
     ~ViewController() override;
 
-    void setTools(const Tools &tools);
+    void setTools(const Tools &tools) { m_tools = tools; }
     const Tools &tools() const { return m_tools; }
 
     // Called once the view that shows the controller exists.
@@ -61,35 +62,40 @@ public:
     void showPromotions();
 
     // Status text and progress value; both are applied later on the main thread,
-    // never inline. Callable from any thread.
-    void updateProgressText(const QString &text);
+    // never inline. Callable from any thread. A text is logged when applied,
+    // except an item's name: the copy logs the item itself, and once a
+    // conversion has stopped, a name would hide "Cancelling, please wait".
+    void updateProgressText(const QString &text, bool item = false);
     void updateProgressBarValue(float value);
 
-    // Ends a conversion: removes the temporary directory, resets progress and
-    // status, clears isCancelling and hands the title "Save..." back.
-    void cleanup();
-
-    QString isoPath() const;
+    QString isoPath() const { return m_isoPath; }
     void setIsoPath(const QString &path);
-    QNTaskWrapperWithBlocks *splitWrapper() const;
-    QNTaskWrapperWithBlocks *createISOTask() const;
-    QString mountPath() const;
+    QNTaskWrapperWithBlocks *splitWrapper() const { return m_splitWrapper.data(); }
+    QNTaskWrapperWithBlocks *createISOTask() const { return m_createISOTask.data(); }
+    QString mountPath() const { return m_mountPath; }
     void setMountPath(const QString &path);
-    QString isoTempFolder() const;
+    QString isoTempFolder() const { return m_isoTempFolder; }
     void setIsoTempFolder(const QString &path);
-    QString tempDirectoryPath() const;
+    QString tempDirectoryPath() const { return m_tempDirectoryPath; }
     void setTempDirectoryPath(const QString &path);
-    QString saveISOPath() const;
+    QString saveISOPath() const { return m_saveISOPath; }
     void setSaveISOPath(const QString &path);
-    QString progressText() const;
-    QString mainButtonTitle() const;
+    QString progressText() const { return m_progressText; }
+    QString mainButtonTitle() const { return m_mainButtonTitle; }
     void setMainButtonTitle(const QString &title);
     float progressBarValue() const { return m_progressBarValue.load(); }
     bool isRunning() const { return m_isRunning.load(); }
     void setIsRunning(bool running);
     bool isCancelling() const { return m_isCancelling.load(); }
     void setIsCancelling(bool cancelling);
-    bool isWindingDown() const { return m_activeConversion != 0; }
+    bool isWindingDown() const { return m_job && !isRunning(); }
+    StageDetail stageDetail() const { return m_stageDetail; }
+    bool direct() const { return m_direct; }
+    void setDirect(bool direct);
+    bool bootable() const { return m_bootable; }
+    void setBootable(bool bootable);
+    // How the last conversion ended; nothing before the first has.
+    std::optional<Outcome> lastOutcome() const { return m_lastOutcome; }
 
 signals:
     void isoPathChanged();
@@ -105,80 +111,45 @@ signals:
     void isRunningChanged();
     void isCancellingChanged();
     void isWindingDownChanged();
+    void stageDetailChanged();
+    void optionsChanged();
 
     // The window's and the application's promotions action.
     void promotionsRequested(QObject *receiver);
     // A conversion has wound down completely (its cleanup handed the title back).
-    // `succeeded` is true only when the new ISO was written.
+    // `succeeded` is true only when the new ISO was written; lastOutcome() tells more.
     void conversionEnded(bool succeeded);
 
 private:
-    // Stages, each in a source file of its own.
     void startConversion();
-    void cancel();
-    void mountStage();
-    void stagingStart();
-    void copyThreadMain(quint64 conversion, QString source, QString destination);
-    void copyContinuation(quint64 conversion, std::optional<Error> copyError);
-    bool shouldCopyItem(const QString &sourcePath);
-    void copyFilesDone();
-    void splitEnded(quint64 conversion, const QString &sourcesFolder, const QString &wimPath,
-                    const QString &swmPath);
-    void startBuild();
-    void buildEnded(quint64 conversion, const QString &partialPath);
-    // The failure idiom: the Error alert, isRunning NO, isCancelling YES, cleanup.
-    void fail(const Error &error);
-
+    void connectJob(Conversion *job);
+    void jobFinished(Outcome outcome);
     void setSplitWrapper(QNTaskWrapperWithBlocks *runner);
     void setCreateISOTask(QNTaskWrapperWithBlocks *runner);
     void setProgressText(const QString &text);
     void setProgressBarValue(float value);
-    void joinCopyThread();
-
-    // A string property read and replaced under a short lock of its own, so the
-    // copy thread always gets a whole value.
-    struct GuardedString {
-        mutable QMutex mutex;
-        QString value;
-        QString get() const
-        {
-            QMutexLocker lock(&mutex);
-            return value;
-        }
-        bool set(const QString &v)
-        {
-            QMutexLocker lock(&mutex);
-            if (v == value && v.isNull() == value.isNull())
-                return false;
-            value = v;
-            return true;
-        }
-    };
+    void setStageDetail(const StageDetail &detail);
 
     Prompts *m_prompts;
     Tools m_tools;
+    std::unique_ptr<Conversion> m_job;
 
-    GuardedString m_isoPath;
-    GuardedString m_mountPath;
-    GuardedString m_isoTempFolder;
-    GuardedString m_tempDirectoryPath;
-    GuardedString m_saveISOPath;
-    GuardedString m_progressText;
-    GuardedString m_mainButtonTitle;
+    // Written and read on the main thread only: the job's workers reach the
+    // controller through queued signals.
+    QString m_isoPath;
+    QString m_mountPath;
+    QString m_isoTempFolder;
+    QString m_tempDirectoryPath;
+    QString m_saveISOPath;
+    QString m_progressText;
+    QString m_mainButtonTitle;
     QPointer<QNTaskWrapperWithBlocks> m_splitWrapper;
     QPointer<QNTaskWrapperWithBlocks> m_createISOTask;
     std::atomic<float> m_progressBarValue{0.0f};
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_isCancelling{false};
-
-    // Every conversion gets a number; runners and continuations carry the
-    // number of the conversion that made them and do nothing for another one.
-    quint64 m_conversionCounter = 0;
-    quint64 m_activeConversion = 0;
-    bool m_succeeded = false;
-    // The source image is attached by this conversion and not yet unmounted.
-    bool m_sourceAttached = false;
-    QString m_splitErrorText;
-    QString m_buildErrorText;
-    std::thread m_copyThread;
+    StageDetail m_stageDetail;
+    bool m_direct = false;
+    bool m_bootable = false;
+    std::optional<Outcome> m_lastOutcome;
 };

@@ -1,0 +1,138 @@
+#include "Conversion.h"
+#include "FileSystem.h"
+#include "Log.h"
+#include "PathName.h"
+#include "ToolProgress.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QString nullable(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("(null)") : text;
+}
+
+} // namespace
+
+// The new image is written into a folder of its own beside the destination
+// and takes the destination's place only once it is complete, so an existing
+// file there stays as it was until then.
+void Conversion::startBuild()
+{
+    QTemporaryDir partial(Leftovers::partialTemplate(m_options.destination));
+    if (!partial.isValid()) {
+        fail({tr("The new image cannot be written beside “%1”.")
+                  .arg(QFileInfo(m_options.destination).fileName()),
+              partial.errorString()});
+        return;
+    }
+    partial.setAutoRemove(false);
+    m_partialFolder = partial.path();
+    m_marker.recordPartial(m_partialFolder);
+
+    const QPointer<Conversion> self(this);
+    auto lines = std::make_shared<ToolProgress::Lines>();
+    const qint64 expected = m_layout.treeBytes;
+    const auto log = [](const QString &text) {
+        Log::write(QStringLiteral("output:%1").arg(nullable(text)));
+    };
+    m_toolErrors.clear();
+    auto *runner = new QNTaskWrapperWithBlocks(
+        [self] {
+            if (self)
+                self->report(tr("Creating ISO"));
+        },
+        [self] {
+            if (self)
+                self->buildEnded();
+        },
+        [self, lines, log, expected](const QString &text) {
+            log(text);
+            for (const QString &line : lines->feed(text)) {
+                if (const auto percent = ToolProgress::genisoimage(line); percent && self)
+                    self->m_meter.set(qint64(*percent / 100.0 * double(expected)), expected);
+            }
+        },
+        [self, log](const QString &text) {
+            log(text);
+            if (self)
+                self->m_toolErrors += text;
+        },
+        buildArguments(
+            PathName::join(m_partialFolder, QFileInfo(m_options.destination).fileName())),
+        this);
+    m_buildRunner = runner;
+    emit buildRunnerStarted(runner);
+    beginMeasuring(StageDetail::Stage::Build, expected);
+    runner->startProcess();
+}
+
+QStringList Conversion::buildArguments(const QString &output) const
+{
+    QStringList arguments{m_tools.hdiutil,        QStringLiteral("makehybrid"),
+                          QStringLiteral("-iso"), QStringLiteral("-udf"),
+                          QStringLiteral("-o"),   output};
+    if (!m_options.direct) {
+        arguments << m_stagingFolder;
+        return arguments;
+    }
+    // From the mount: the Windows image is left out and the pieces take its place.
+    const QString sources = QFileInfo(m_layout.sourcesFolder).fileName();
+    arguments << QStringLiteral("-exclude")
+              << sources + QLatin1Char('/') + QFileInfo(m_layout.imagePath).fileName();
+    const QStringList pieces =
+        QDir(m_piecesFolder).entryList({QStringLiteral("install*.swm")}, QDir::Files, QDir::Name);
+    for (const QString &piece : pieces)
+        arguments << QStringLiteral("-graft")
+                  << sources + QLatin1Char('/') + piece + QLatin1Char('=') +
+                         PathName::join(m_piecesFolder, piece);
+    arguments << m_mountPath;
+    return arguments;
+}
+
+void Conversion::buildEnded()
+{
+    endMeasuring();
+    if (!isRunning()) {
+        cleanup();
+        return;
+    }
+    const int status = m_buildRunner ? m_buildRunner->terminationStatus() : -1;
+    const QString built =
+        PathName::join(m_partialFolder, QFileInfo(m_options.destination).fileName());
+    if (status != 0 || QFileInfo(built).size() <= 0) {
+        fail(toolFailure(tr("The new ISO could not be created."),
+                         QStringLiteral("hdiutil makehybrid"), m_buildRunner, m_toolErrors,
+                         QFileInfo(m_options.destination).absolutePath()));
+        return;
+    }
+    // Only a complete image takes the destination's place, in one step.
+    if (::rename(QFile::encodeName(built).constData(),
+                 QFile::encodeName(m_options.destination).constData()) != 0) {
+        fail(Error::fromErrno(errno, m_options.destination, tr("saved")));
+        return;
+    }
+    m_outcome = Outcome::Succeeded;
+    const auto finishing = [this] {
+        setRunning(false);
+        reportMilestone(90);
+        cleanup([this] {
+            m_prompts->runAlert(tr("ISO creation completed"),
+                                tr("The ISO has been completed successfully. Use it with Boot "
+                                   "Camp Assistant to install Windows 10."));
+        });
+    };
+    if (!m_options.direct) {
+        finishing();
+        return;
+    }
+    // The direct path built from the mount, so only now can it go.
+    unmountSource(false, [finishing](bool, const QString &) { finishing(); });
+}

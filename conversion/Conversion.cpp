@@ -1,0 +1,204 @@
+#include "Conversion.h"
+
+#include "Log.h"
+
+#include <QDir>
+#include <cerrno>
+
+namespace {
+// Often enough that nothing on screen stands still, rarely enough to cost nothing.
+constexpr int kDetailIntervalMs = 100;
+// How long a cancelled run waits for a mount tool before it stops the tool.
+constexpr int kMountDeadlineMs = 10 * 1000;
+constexpr int kUnmountAttempts = 4;
+constexpr int kUnmountRetryMs = 500;
+} // namespace
+
+Conversion::Conversion(Options options, Tools tools, Prompts *prompts, QObject *parent)
+    : QObject(parent), m_options(std::move(options)), m_tools(std::move(tools)), m_prompts(prompts)
+{
+    m_detailTimer.setInterval(kDetailIntervalMs);
+    connect(&m_detailTimer, &QTimer::timeout, this, &Conversion::publishDetail);
+    m_mountDeadline.setSingleShot(true);
+    m_mountDeadline.setInterval(kMountDeadlineMs);
+    connect(&m_mountDeadline, &QTimer::timeout, this, [this] {
+        if (!m_tool)
+            return;
+        Log::write(QStringLiteral("the disk tool did not answer in time; stopping it"));
+        m_tool->terminate();
+    });
+}
+
+Conversion::~Conversion()
+{
+    // A worker stops at its next chunk once the run is over; it never waits for
+    // this thread, so joining cannot deadlock.
+    m_running = false;
+    joinWorker();
+}
+
+void Conversion::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    setRunning(true);
+    mountStage();
+}
+
+void Conversion::cancel()
+{
+    if (!isRunning())
+        return;
+    report(tr("Cancelling, please wait"));
+    m_cancelled = true;
+    setRunning(false);
+    setCancelling(true);
+    // Only a runner of this run that is still working is stopped; its end
+    // handling takes the run to cleanup.
+    for (QNTaskWrapperWithBlocks *runner : {m_splitRunner.data(), m_buildRunner.data()}) {
+        if (runner && runner->isProcessRunning())
+            runner->stopProcess();
+    }
+    // A mount tool is given a moment to return; one that hangs is stopped.
+    if (m_tool)
+        m_mountDeadline.start();
+    Log::write(QStringLiteral("cancelling"));
+}
+
+void Conversion::fail(const Error &error)
+{
+    m_prompts->runErrorAlert(error);
+    setRunning(false);
+    setCancelling(true);
+    cleanup();
+}
+
+void Conversion::setRunning(bool running)
+{
+    m_running = running;
+    emit runningChanged(running);
+}
+
+void Conversion::setCancelling(bool cancelling)
+{
+    emit cancellingChanged(cancelling);
+}
+
+void Conversion::report(const QString &text, bool item)
+{
+    emit statusText(text, item);
+}
+
+void Conversion::reportMilestone(float value)
+{
+    emit milestone(value);
+}
+
+void Conversion::beginMeasuring(StageDetail::Stage stage, qint64 total)
+{
+    // Each stage fills the stretch of the bar up to the next milestone; a
+    // solid image shares the copy's stretch with its export.
+    const bool exporting = m_layout.needsExport();
+    float from = 0, to = 0;
+    switch (stage) {
+    case StageDetail::Stage::Copy:
+        from = 25, to = exporting ? 28 : 35;
+        break;
+    case StageDetail::Stage::Export:
+        from = m_options.direct ? 25 : 28, to = m_options.direct ? 40 : 35;
+        break;
+    case StageDetail::Stage::Split:
+        from = 40, to = 80;
+        break;
+    case StageDetail::Stage::Verify:
+        from = 80, to = 82;
+        break;
+    case StageDetail::Stage::Build:
+        from = 82, to = 90;
+        break;
+    case StageDetail::Stage::None:
+        break;
+    }
+    m_meter.begin(stage, total, from, to);
+    publishDetail();
+    m_detailTimer.start();
+}
+
+void Conversion::endMeasuring()
+{
+    if (!m_meter.active())
+        return;
+    m_detailTimer.stop();
+    m_meter.end();
+    emit detailChanged(StageDetail());
+}
+
+void Conversion::publishDetail()
+{
+    if (m_meter.active())
+        emit detailChanged(m_meter.sample());
+}
+
+void Conversion::runTool(const QString &program, const QStringList &arguments, ToolRun::Done done)
+{
+    m_tool = new ToolRun(
+        program, arguments,
+        [this, done = std::move(done)](const ToolRun::Result &result) {
+            m_mountDeadline.stop();
+            if (m_tool)
+                m_tool->deleteLater();
+            m_tool = nullptr;
+            done(result);
+        },
+        this);
+}
+
+void Conversion::joinWorker()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+QString Conversion::temporaryFolder() const
+{
+    // TMPDIR as given: a folder that does not exist must fail rather than send
+    // the directory somewhere else.
+    const QString folder = qEnvironmentVariable("TMPDIR");
+    return folder.isEmpty() ? QDir::tempPath() : folder;
+}
+
+Error Conversion::toolFailure(const QString &message, const QString &tool,
+                              const QNTaskWrapperWithBlocks *runner, const QString &errorText,
+                              const QString &folder) const
+{
+    const QString text = errorText.trimmed();
+    if (text.contains(QLatin1String("No space left on device")))
+        return {tr("There is no space left in “%1”.").arg(folder), text, ENOSPC};
+    if (!text.isEmpty())
+        return {message, text};
+    return {message, QStringLiteral("%1 %2.").arg(tool, runner ? runner->terminationDescription()
+                                                               : QStringLiteral("did not run"))};
+}
+
+void Conversion::unmountSource(bool force, std::function<void(bool, QString)> done, int attempt)
+{
+    QStringList arguments{QStringLiteral("unmount")};
+    if (force)
+        arguments << QStringLiteral("-force");
+    arguments << m_mountPath;
+    runTool(m_tools.hdiutil, arguments,
+            [this, force, done = std::move(done), attempt](const ToolRun::Result &result) {
+                if (result.status == 0) {
+                    m_sourceAttached = false;
+                    done(true, QString());
+                } else if (attempt + 1 < kUnmountAttempts) {
+                    // A file manager or an indexer may hold the volume for a moment.
+                    QTimer::singleShot(kUnmountRetryMs, this, [this, force, done, attempt] {
+                        unmountSource(force, done, attempt + 1);
+                    });
+                } else {
+                    done(false, result.reason());
+                }
+            });
+}

@@ -1,0 +1,162 @@
+#include "SourceCheck.h"
+
+#include "Bundle.h"
+#include "FileSystem.h"
+#include "PathName.h"
+#include "StageDetail.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Conversion", text);
+}
+
+constexpr qint64 kMarginBytes = 64LL << 20;
+// LZX without solid blocks takes somewhat more room than the LZMS of an ESD.
+constexpr double kExportGrowth = 1.3;
+
+qint64 withMargin(qint64 bytes)
+{
+    return bytes + bytes / 50 + kMarginBytes;
+}
+
+qint64 regularFileBytes(const QString &folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    qint64 total = 0;
+    for (fs::recursive_directory_iterator it(QFile::encodeName(folder).toStdString(), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        if (it->is_regular_file(ec) && !it->is_symlink(ec))
+            total += qint64(it->file_size(ec));
+    }
+    return total;
+}
+
+Error notAWindowsImage(const SourceCheck::Request &r, const QString &why)
+{
+    return {tr("“%1” is not a Windows installation image.").arg(QFileInfo(r.isoPath).fileName()),
+            why};
+}
+
+std::variant<SourceCheck::Layout, Error> findImage(const SourceCheck::Request &r)
+{
+    using SourceCheck::Layout;
+    const auto sources = FileSystem::childIgnoringCase(r.mountPath, QStringLiteral("sources"));
+    if (!sources || !QFileInfo(*sources).isDir())
+        return notAWindowsImage(r, tr("It has no “sources” folder."));
+    if (FileSystem::childIgnoringCase(*sources, QStringLiteral("install.swm")))
+        return Error{tr("“%1” is already split.").arg(QFileInfo(r.isoPath).fileName()),
+                     tr("Its sources folder holds install.swm: there is nothing left to split.")};
+    Layout layout;
+    layout.sourcesFolder = *sources;
+    for (const char *name : {"install.wim", "install.esd"}) {
+        const auto found = FileSystem::childIgnoringCase(*sources, QString::fromLatin1(name));
+        if (found && QFileInfo(*found).isFile()) {
+            layout.imagePath = *found;
+            layout.isEsd = QLatin1String(name) == QLatin1String("install.esd");
+            return layout;
+        }
+    }
+    return notAWindowsImage(r, tr("Its sources folder has neither install.wim nor install.esd."));
+}
+
+std::optional<Error> checkFolders(const SourceCheck::Request &r)
+{
+    const QFileInfo destination(r.destination);
+    if (destination.isDir())
+        return Error{tr("“%1” is a folder.").arg(destination.fileName()),
+                     tr("Choose a file name for the new image.")};
+    struct stat source, target;
+    if (::stat(QFile::encodeName(r.isoPath).constData(), &source) == 0 &&
+        ::stat(QFile::encodeName(r.destination).constData(), &target) == 0 &&
+        source.st_dev == target.st_dev && source.st_ino == target.st_ino)
+        return Error{tr("The new image cannot replace “%1”.").arg(destination.fileName()),
+                     tr("It is the image being converted; choose another name.")};
+    const QString folder = destination.absolutePath();
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return Error::fromErrno(errno, folder, tr("written to"));
+    if (::access(QFile::encodeName(r.temporaryFolder).constData(), W_OK | X_OK) != 0)
+        return Error::fromErrno(errno, r.temporaryFolder, tr("used for temporary files"));
+    if (!Bundle::pathForResource(QStringLiteral("wimsplit"), QString(),
+                                 QStringLiteral("tools/bin")))
+        return Error{tr("The split tool “wimsplit” is missing."),
+                     tr("isoswm expects it at %1. Reinstall isoswm.")
+                         .arg(PathName::join(Bundle::resourcesPath(),
+                                             QStringLiteral("tools/bin/wimsplit")))};
+    return std::nullopt;
+}
+
+std::optional<Error> checkSpace(const QString &folder, qint64 needed)
+{
+    const QStorageInfo storage(folder);
+    if (needed <= 0 || !storage.isValid() || storage.bytesAvailable() >= needed)
+        return std::nullopt;
+    return Error{tr("There is not enough free space in “%1”.").arg(folder),
+                 tr("The conversion needs about %1 there; %2 are free.")
+                     .arg(StageDetail::formatBytes(needed),
+                          StageDetail::formatBytes(storage.bytesAvailable())),
+                 ENOSPC};
+}
+
+} // namespace
+
+namespace SourceCheck {
+
+Needs spaceNeeded(const Layout &layout, bool direct, bool sameFileSystem)
+{
+    const qint64 image = layout.imageBytes;
+    const qint64 pieces = layout.needsExport() ? qint64(double(image) * kExportGrowth) : image;
+    const qint64 rest = layout.treeBytes - image; // everything but the Windows image
+    // The copy path holds the staged tree, the image (or its export) and the
+    // pieces at once; the direct path only the pieces.
+    const qint64 temporaryPeak = direct ? pieces : rest + image + pieces;
+    const qint64 afterSplit = direct ? pieces : rest + pieces;
+    const qint64 output = rest + pieces;
+    if (sameFileSystem)
+        return {withMargin(std::max(temporaryPeak, afterSplit + output)), 0};
+    return {withMargin(temporaryPeak), withMargin(output)};
+}
+
+std::variant<Layout, Error> inspect(const Request &request)
+{
+    std::variant<Layout, Error> found = findImage(request);
+    if (std::holds_alternative<Error>(found))
+        return found;
+    Layout layout = std::get<Layout>(found);
+    std::variant<WimImage::Info, Error> wim = WimImage::inspect(layout.imagePath);
+    if (const Error *error = std::get_if<Error>(&wim))
+        return *error;
+    layout.wim = std::get<WimImage::Info>(wim);
+    if (layout.wim.totalParts > 1)
+        return Error{tr("“%1” is already split.").arg(QFileInfo(request.isoPath).fileName()),
+                     tr("Its Windows image is part %1 of %2 of a split image.")
+                         .arg(layout.wim.partNumber)
+                         .arg(layout.wim.totalParts)};
+    if (std::optional<Error> error = checkFolders(request))
+        return *error;
+    layout.imageBytes = QFileInfo(layout.imagePath).size();
+    layout.treeBytes = regularFileBytes(request.mountPath);
+
+    const QString destinationFolder = QFileInfo(request.destination).absolutePath();
+    const QStorageInfo temporary(request.temporaryFolder), destination(destinationFolder);
+    const bool same = temporary.isValid() && temporary.device() == destination.device();
+    const Needs needs = spaceNeeded(layout, request.direct, same);
+    if (std::optional<Error> error = checkSpace(request.temporaryFolder, needs.temporary))
+        return *error;
+    if (std::optional<Error> error = checkSpace(destinationFolder, needs.destination))
+        return *error;
+    return layout;
+}
+
+} // namespace SourceCheck

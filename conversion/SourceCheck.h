@@ -1,0 +1,46 @@
+#pragma once
+
+#include "Error.h"
+#include "WimImage.h"
+
+#include <QString>
+#include <variant>
+
+// Everything worth knowing about a mounted source before a byte is copied, and
+// every cheap reason not to start: not a Windows installation image, already
+// split, a destination that cannot be written, too little free space.
+namespace SourceCheck {
+
+struct Request {
+    QString isoPath;
+    QString mountPath;
+    QString destination;     // the new image
+    QString temporaryFolder; // where the temporary directory will be made
+    bool direct = false;     // split from the mount, no staging copy
+};
+
+struct Layout {
+    QString sourcesFolder; // on the mounted volume
+    QString imagePath;     // install.wim or install.esd on the mounted volume
+    bool isEsd = false;
+    WimImage::Info wim;
+    qint64 treeBytes = 0;  // all regular files of the volume
+    qint64 imageBytes = 0; // the Windows image file
+
+    // wimsplit cannot split solid resources; those are exported first.
+    bool needsExport() const { return isEsd || wim.solid; }
+};
+
+struct Needs {
+    qint64 temporary = 0;   // peak in the temporary folder
+    qint64 destination = 0; // the new image
+};
+
+std::variant<Layout, Error> inspect(const Request &request);
+
+// What a conversion of `layout` needs in each place, with a margin. When both
+// lie on one file system, `temporary` is the peak of the two together and
+// `destination` is 0.
+Needs spaceNeeded(const Layout &layout, bool direct, bool sameFileSystem);
+
+} // namespace SourceCheck

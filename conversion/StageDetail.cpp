@@ -1,0 +1,80 @@
+#include "StageDetail.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Conversion", text);
+}
+} // namespace
+
+double StageDetail::fraction() const
+{
+    if (total <= 0)
+        return 0;
+    return std::clamp(double(done) / double(total), 0.0, 1.0);
+}
+
+QString StageDetail::stageName() const
+{
+    switch (stage) {
+    case Stage::Copy:
+        return tr("Copying");
+    case Stage::Export:
+        return tr("Exporting");
+    case Stage::Split:
+        return tr("Splitting");
+    case Stage::Verify:
+        return tr("Verifying");
+    case Stage::Build:
+        return tr("Building");
+    case Stage::None:
+        break;
+    }
+    return {};
+}
+
+QString StageDetail::summary() const
+{
+    if (stage == Stage::None)
+        return {};
+    QStringList parts;
+    parts << (total > 0 ? tr("%1 of %2").arg(formatBytes(done), formatBytes(total))
+                        : formatBytes(done));
+    if (bytesPerSecond > 0)
+        parts << tr("%1/s").arg(formatBytes(qint64(bytesPerSecond)));
+    if (secondsLeft >= 0)
+        parts << formatTimeLeft(secondsLeft);
+    return parts.join(QStringLiteral(" · "));
+}
+
+QString StageDetail::formatBytes(qint64 bytes)
+{
+    static const char *const units[] = {"kB", "MB", "GB", "TB"};
+    if (bytes < 1000)
+        return bytes == 1 ? tr("1 byte") : tr("%1 bytes").arg(bytes);
+    double value = double(bytes);
+    int unit = -1;
+    while (value >= 999.95 && unit < 3) {
+        value /= 1000;
+        ++unit;
+    }
+    // Three significant figures at most: "1.4 GB", "31.2 MB", "310 MB".
+    const int decimals = value >= 100 ? 0 : 1;
+    return QStringLiteral("%1 %2").arg(QString::number(value, 'f', decimals),
+                                       QString::fromLatin1(units[unit]));
+}
+
+QString StageDetail::formatTimeLeft(int seconds)
+{
+    if (seconds < 60)
+        return tr("about %1 s left").arg(std::max(seconds, 1));
+    const int minutes = int(std::lround(seconds / 60.0));
+    if (minutes < 60)
+        return tr("about %1 min left").arg(minutes);
+    return tr("about %1 h %2 min left").arg(minutes / 60).arg(minutes % 60);
+}

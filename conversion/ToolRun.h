@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <functional>
+
+// One run of a disk tool whose end the conversion waits for without holding
+// the main thread: its standard output is collected, its standard error
+// collected and passed on to ours, and `done` runs once, from the event loop.
+class ToolRun : public QObject {
+    Q_OBJECT
+public:
+    struct Result {
+        int status = -1;     // exit code, 128 + signal, or -1 when it could not start
+        QString description; // "exited with status 1", "was killed by signal 9 (Killed)"
+        QByteArray output;
+        QByteArray errors;
+        // The tool's own reason: the first line of its error text that says
+        // something, else how it ended if that was a failure.
+        QString reason() const;
+    };
+    using Done = std::function<void(const Result &)>;
+
+    ToolRun(const QString &program, const QStringList &arguments, Done done,
+            QObject *parent = nullptr);
+    ~ToolRun() override;
+
+    // SIGTERM: the tool is asked to give up (hdiutil attach then takes down
+    // what it started).
+    void terminate();
+
+private:
+    void passOnErrors();
+    void finished();
+
+    QProcess m_process;
+    Done m_done;
+    Result m_result;
+};
