@@ -29,13 +29,16 @@ std::optional<QString> ConsolePrompts::runSavePanel(const SavePanel &)
     return m_destination;
 }
 
-void ConsolePrompts::runAlert(const QString &message, const QString &informativeText)
+void ConsolePrompts::runAlert(const QString &message, const QString &informativeText,
+                              const QString &details)
 {
     if (beforeAlert)
         beforeAlert();
     std::fprintf(stderr, "%s\n", message.toUtf8().constData());
-    if (!informativeText.isEmpty())
-        std::fprintf(stderr, "  %s\n", informativeText.toUtf8().constData());
+    for (const QString &text : {informativeText, details}) {
+        if (!text.isEmpty())
+            std::fprintf(stderr, "  %s\n", text.toUtf8().constData());
+    }
     std::fflush(stderr);
 }
 

@@ -13,7 +13,8 @@ public:
     void beginOpenPanel(const OpenPanel &panel,
                         std::function<void(std::optional<QString>)> completion) override;
     std::optional<QString> runSavePanel(const SavePanel &panel) override;
-    void runAlert(const QString &message, const QString &informativeText) override;
+    void runAlert(const QString &message, const QString &informativeText,
+                  const QString &details = QString()) override;
     void runErrorAlert(const Error &error) override;
 
     // Called before each alert, so a progress line can make room for it.

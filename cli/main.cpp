@@ -4,31 +4,26 @@
 #include "Bundle.h"
 #include "ConsolePrompts.h"
 #include "Log.h"
+#include "MainQueue.h"
+#include "ProgressLine.h"
+#include "QuitOnSignal.h"
 #include "ViewController.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTimer>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
-const char kHelp[] =
-    "Usage: isoswm-cli [--force] [--verbose] SOURCE.iso DESTINATION.iso\n"
-    "\n"
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 130;
+
+const char kDescription[] =
     "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso\n"
-    "in which sources/install.wim is split into install.swm pieces of at most\n"
-    "2048 MB, so that the installer fits on FAT32 media.\n"
-    "\n"
-    "  --force     replace DESTINATION.iso if it exists; the old file stays as it\n"
-    "              was until the new image is complete\n"
-    "  --verbose   show the diagnostic log on standard error\n"
-    "  --help      show this text\n"
+    "in which sources/install.wim (or install.esd) is split into install.swm\n"
+    "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
     "\n"
     "Progress shows as one updating line on a terminal and as plain lines\n"
     "otherwise; alerts and errors go to standard error. Ctrl-C cancels the\n"
@@ -38,73 +33,150 @@ const char kHelp[] =
     "2 for wrong usage, 130 when it was cancelled.\n"
     "\n"
     "For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other\n"
-    "disk tools and another resources folder.\n";
+    "disk tools and another resources folder.";
 
-int g_signalPipe[2] = {-1, -1};
+struct Settings {
+    QString source;
+    QString destination;
+    bool force = false;
+    bool verbose = false;
+    bool direct = false;
+    bool bootable = false;
+};
 
-void onSignal(int)
+int usageError(const QCommandLineParser &parser, const QString &message)
 {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    std::fprintf(stderr, "isoswm-cli: %s\n\n%s", qPrintable(message),
+                 qPrintable(parser.helpText()));
+    return kExitUsage;
 }
 
-// Shows progress: one line redrawn in place on a terminal, a line per change
-// otherwise.
-class ProgressView {
-public:
-    explicit ProgressView(ViewController *controller)
-        : m_controller(controller), m_terminal(::isatty(STDOUT_FILENO))
-    {}
+// The settings, or the exit status when there is nothing to convert.
+std::variant<Settings, int> parseArguments(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    const QCommandLineOption force(QStringLiteral("force"),
+                                   QStringLiteral("Replace DESTINATION.iso if it exists; the old "
+                                                  "file stays as it was until the new image is "
+                                                  "complete."));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Show the diagnostic log on standard error."));
+    const QCommandLineOption direct(QStringLiteral("direct"),
+                                    QStringLiteral("Split and build straight from the mounted "
+                                                   "image, without a staging copy: less "
+                                                   "temporary space, often faster."));
+    const QCommandLineOption bootable(QStringLiteral("bootable"),
+                                      QStringLiteral("Keep the boot records of the source, so "
+                                                     "the new image boots like it (BIOS and "
+                                                     "UEFI)."));
+    parser.addOptions({force, verbose, direct, bootable});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("SOURCE.iso"),
+                                 QStringLiteral("The image to convert."));
+    parser.addPositionalArgument(QStringLiteral("DESTINATION.iso"),
+                                 QStringLiteral("The new image."));
+    if (!parser.parse(app.arguments()))
+        return usageError(parser, parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("isoswm-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() != 2)
+        return usageError(parser, QStringLiteral("give SOURCE.iso and DESTINATION.iso"));
+    return Settings{QFileInfo(paths[0]).absoluteFilePath(),
+                    QFileInfo(paths[1]).absoluteFilePath(),
+                    parser.isSet(force),
+                    parser.isSet(verbose),
+                    parser.isSet(direct),
+                    parser.isSet(bootable)};
+}
 
-    void show()
-    {
-        if (m_quiet)
-            return;
-        const int value = int(m_controller->progressBarValue());
-        const QString text = m_controller->progressText();
-        if (m_terminal) {
-            constexpr int width = 30;
-            const int filled = value * width / 100;
-            const QString bar =
-                QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('-'));
-            std::printf("\r[%s] %3d%%  %s\x1b[K", bar.toUtf8().constData(), value,
-                        text.left(60).toUtf8().constData());
-            m_lineOpen = true;
-        } else {
-            const QString line = QStringLiteral("%1% %2").arg(value).arg(text);
-            if (line == m_lastLine)
-                return;
-            m_lastLine = line;
-            std::printf("%s\n", line.toUtf8().constData());
-        }
+// Refusals that need no conversion to find out.
+std::optional<QString> refusal(const Settings &s)
+{
+    if (!QFileInfo(s.source).isFile())
+        return QStringLiteral("%1 is not a file").arg(s.source);
+    if (s.source == s.destination)
+        return QStringLiteral("the destination must differ from the source");
+    if (!QFileInfo(QFileInfo(s.destination).absolutePath()).isDir())
+        return QStringLiteral("the folder of %1 does not exist").arg(s.destination);
+    if (QFileInfo::exists(s.destination) && !s.force)
+        return QStringLiteral("%1 already exists; use --force to replace it").arg(s.destination);
+    return std::nullopt;
+}
+
+void useToolsFromEnvironment(ViewController &controller)
+{
+    if (const QString resources = qEnvironmentVariable("ISOSWM_RESOURCES"); !resources.isEmpty())
+        Bundle::setResourcesPath(resources);
+    ViewController::Tools tools = controller.tools();
+    if (const QString t = qEnvironmentVariable("ISOSWM_HDIUTIL"); !t.isEmpty())
+        tools.hdiutil = t;
+    if (const QString t = qEnvironmentVariable("ISOSWM_DISKUTIL"); !t.isEmpty())
+        tools.diskutil = t;
+    controller.setTools(tools);
+}
+
+// Runs the conversion to its end; the exit status.
+int convert(QCoreApplication &app, const Settings &settings)
+{
+    ConsolePrompts prompts(settings.source, settings.destination, settings.force);
+    ViewController controller(&prompts);
+    useToolsFromEnvironment(controller);
+    controller.setDirect(settings.direct);
+    controller.setBootable(settings.bootable);
+
+    ProgressLine progress(&controller);
+    prompts.beforeAlert = [&] { progress.stopShowing(); };
+    if (settings.verbose) {
+        // Log lines come from worker threads too; they are printed here, in
+        // order, above the progress line.
+        Log::setSink([&](const QString &line) {
+            MainQueue::async(&progress, [&progress, line] { progress.printAbove(line, true); });
+        });
+    }
+
+    QuitOnSignal quitOnSignal(&controller);
+    QObject::connect(&quitOnSignal, &QuitOnSignal::stopping, &app, [&] {
+        progress.printAbove(QStringLiteral("isoswm-cli: cancelling; waiting for the temporary "
+                                           "files to be removed"),
+                            true);
+    });
+    QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app,
+                     [&] { app.exit(kExitCancelled); });
+    QObject::connect(&controller, &ViewController::conversionEnded, &app, [&](bool succeeded) {
+        progress.finishLine();
+        const auto outcome = controller.lastOutcome();
+        if (succeeded)
+            std::printf("Created %s\n", qPrintable(settings.destination));
+        else if (outcome == ViewController::Outcome::Cancelled)
+            std::fprintf(stderr, "Cancelled; %s was not written.\n",
+                         qPrintable(settings.destination));
+        else
+            std::fprintf(stderr, "%s was not written.\n", qPrintable(settings.destination));
         std::fflush(stdout);
-    }
+        app.exit(succeeded                                       ? 0
+                 : outcome == ViewController::Outcome::Cancelled ? kExitCancelled
+                                                                 : kExitFailed);
+    });
 
-    // Alerts come only as a conversion ends; the cleanup's reset of the
-    // progress that follows them is not worth a line of its own.
-    void stopShowing()
-    {
-        finishLine();
-        m_quiet = true;
-    }
-
-    // Ends the redrawn line so that other output starts on a line of its own.
-    void finishLine()
-    {
-        if (m_lineOpen) {
-            std::printf("\n");
-            std::fflush(stdout);
-            m_lineOpen = false;
-        }
-    }
-
-private:
-    ViewController *m_controller;
-    bool m_terminal;
-    bool m_lineOpen = false;
-    bool m_quiet = false;
-    QString m_lastLine;
-};
+    controller.viewDidLoad();
+    controller.setIsoPath(settings.source);
+    controller.convertButtonPressed();
+    // A start that did not get under way (the destination was refused).
+    if (!controller.isRunning())
+        return kExitFailed;
+    const int status = app.exec();
+    Log::setSink({});
+    return status;
+}
 
 } // namespace
 
@@ -112,116 +184,18 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("isoswm-cli"));
+    QCoreApplication::setApplicationVersion(
+        Bundle::infoValue(QStringLiteral("CFBundleShortVersionString"))
+            .value_or(QStringLiteral("?")));
 
-    bool force = false;
-    bool verbose = false;
-    QStringList paths;
-    const QStringList arguments = app.arguments().mid(1);
-    for (const QString &argument : arguments) {
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            std::fputs(kHelp, stdout);
-            return 0;
-        } else if (argument == QLatin1String("--force")) {
-            force = true;
-        } else if (argument == QLatin1String("--verbose")) {
-            verbose = true;
-        } else if (argument.startsWith(QLatin1String("-")) && argument.size() > 1) {
-            std::fprintf(stderr, "isoswm-cli: unknown option %s\n%s", qPrintable(argument), kHelp);
-            return 2;
-        } else {
-            paths << argument;
-        }
+    const std::variant<Settings, int> parsed = parseArguments(app);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
+    const Settings &settings = std::get<Settings>(parsed);
+    if (const std::optional<QString> why = refusal(settings)) {
+        std::fprintf(stderr, "isoswm-cli: %s\n", qPrintable(*why));
+        return kExitUsage;
     }
-    if (paths.size() != 2) {
-        std::fputs(kHelp, stderr);
-        return 2;
-    }
-    const QString source = QFileInfo(paths[0]).absoluteFilePath();
-    const QString destination = QFileInfo(paths[1]).absoluteFilePath();
-    if (!QFileInfo(source).isFile()) {
-        std::fprintf(stderr, "isoswm-cli: %s is not a file\n", qPrintable(paths[0]));
-        return 2;
-    }
-    if (source == destination) {
-        std::fprintf(stderr, "isoswm-cli: the destination must differ from the source\n");
-        return 2;
-    }
-    if (!QFileInfo(QFileInfo(destination).absolutePath()).isDir()) {
-        std::fprintf(stderr, "isoswm-cli: the folder of %s does not exist\n", qPrintable(paths[1]));
-        return 2;
-    }
-    if (QFileInfo::exists(destination) && !force) {
-        std::fprintf(stderr, "isoswm-cli: %s already exists; use --force to replace it\n",
-                     qPrintable(paths[1]));
-        return 2;
-    }
-
-    Log::setEchoToStderr(verbose);
-    if (const QString resources = qEnvironmentVariable("ISOSWM_RESOURCES"); !resources.isEmpty())
-        Bundle::setResourcesPath(resources);
-
-    ConsolePrompts prompts(source, destination, force);
-    ViewController controller(&prompts);
-    ViewController::Tools tools = controller.tools();
-    if (const QString t = qEnvironmentVariable("ISOSWM_HDIUTIL"); !t.isEmpty())
-        tools.hdiutil = t;
-    if (const QString t = qEnvironmentVariable("ISOSWM_DISKUTIL"); !t.isEmpty())
-        tools.diskutil = t;
-    controller.setTools(tools);
-
-    ProgressView progress(&controller);
-    prompts.beforeAlert = [&] { progress.stopShowing(); };
-    QObject::connect(&controller, &ViewController::progressTextChanged, [&] { progress.show(); });
-    QObject::connect(&controller, &ViewController::progressBarValueChanged,
-                     [&] { progress.show(); });
-
-    // Ctrl-C and termination cancel; the program ends only once cleanup is done.
-    bool cancelled = false;
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return 1;
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
-        char byte;
-        while (::read(g_signalPipe[0], &byte, 1) > 0) {
-        }
-        if (controller.isRunning()) {
-            cancelled = true;
-            controller.convertButtonPressed();
-        } else if (controller.isWindingDown()) {
-            cancelled = true;
-            progress.finishLine();
-            std::fprintf(stderr, "isoswm-cli: still cleaning up, please wait\n");
-        } else {
-            app.exit(130);
-        }
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
-
-    QObject::connect(&controller, &ViewController::conversionEnded, [&](bool succeeded) {
-        progress.finishLine();
-        if (succeeded)
-            std::printf("Created %s\n", qPrintable(destination));
-        else if (cancelled)
-            std::fprintf(stderr, "Cancelled; nothing was written.\n");
-        std::fflush(stdout);
-        app.exit(succeeded ? 0 : cancelled ? 130 : 1);
-    });
-
-    controller.viewDidLoad();
-    QObject::connect(
-        &controller, &ViewController::isoPathChanged, &app,
-        [&] {
-            controller.convertButtonPressed();
-            // A start that did not get under way (the destination was refused).
-            if (!controller.isWindingDown())
-                app.exit(1);
-        },
-        Qt::QueuedConnection);
-    controller.selectWindowsISOButtonPressed();
-    return app.exec();
+    Log::setEchoToStderr(false);
+    return convert(app, settings);
 }
