@@ -1,51 +1,23 @@
 // The terminal front end, run as a user would, against the fake disk tools.
 
-#include <QDir>
-#include <QFile>
+#include "FakeVolume.h"
+
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <memory>
 
-class CliRun {
+class CliRun : public FakeVolume {
 public:
-    QTemporaryDir root;
-    QString fake, tmp, volume, source, destination;
+    CliRun() : FakeVolume("J_CCSA_X64FRE") { destination = root.filePath("Win11 x64-split.iso"); }
 
-    CliRun()
+    std::unique_ptr<QProcess> start(const QStringList &arguments)
     {
-        fake = root.filePath("fake");
-        tmp = root.filePath("tmp");
-        volume = root.filePath("volumes/J_CCSA_X64FRE");
-        source = root.filePath("Win11 x64.iso");
-        destination = root.filePath("Win11 x64-split.iso");
-        for (const QString &d :
-             {fake, tmp, volume + "/sources", volume + "/boot", root.filePath("res/tools/bin")})
-            QDir().mkpath(d);
-        QFile::link(ISOSWM_FAKES_DIR "/wimsplit", root.filePath("res/tools/bin/wimsplit"));
-        write(volume + "/sources/install.wim", "wim");
-        write(volume + "/boot/bcd", "bcd");
-        write(source, "image");
-        write(fake + "/attach.out", "/dev/disk2\t\t" + volume.toUtf8() + "\n");
-    }
-
-    static void write(const QString &path, const QByteArray &bytes)
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(bytes);
-    }
-
-    QProcess *start(const QStringList &arguments)
-    {
-        auto *p = new QProcess;
+        auto p = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("FAKE_DIR", fake);
-        env.insert("TMPDIR", tmp);
         env.insert("ISOSWM_HDIUTIL", ISOSWM_FAKES_DIR "/hdiutil");
         env.insert("ISOSWM_DISKUTIL", ISOSWM_FAKES_DIR "/diskutil");
-        env.insert("ISOSWM_RESOURCES", root.filePath("res"));
+        env.insert("ISOSWM_RESOURCES", resources);
         p->setProcessEnvironment(env);
         p->start(ISOSWM_BIN_DIR "/isoswm-cli", arguments);
         p->waitForStarted();
@@ -54,7 +26,7 @@ public:
 
     int run(const QStringList &arguments, QByteArray *out = nullptr, QByteArray *err = nullptr)
     {
-        std::unique_ptr<QProcess> p(start(arguments));
+        const auto p = start(arguments);
         p->waitForFinished(60000);
         if (out)
             *out = p->readAllStandardOutput();
@@ -63,16 +35,9 @@ public:
         return p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
     }
 
-    QByteArray destinationBytes()
+    QStringList besideDestination() const
     {
-        QFile f(destination);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    QStringList leftovers() { return QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
-    QStringList besideDestination()
-    {
-        return QDir(root.path()).entryList({"*split*"}, QDir::Files | QDir::Hidden);
+        return QDir(root.path()).entryList({"*split*"}, QDir::AllEntries | QDir::Hidden);
     }
 };
 
@@ -84,13 +49,17 @@ private slots:
         CliRun r;
         QByteArray out, err;
         QCOMPARE(r.run({"--help"}, &out), 0);
-        QVERIFY(out.contains("--force"));
-        QVERIFY(out.contains("Ctrl-C"));
+        for (const char *text : {"--force", "--verbose", "--direct", "--bootable", "Ctrl-C", "130"})
+            QVERIFY2(out.contains(text), text);
+        QCOMPARE(r.run({"--version"}, &out), 0);
+        QVERIFY2(out.startsWith("isoswm-cli ") && out.size() > 12, out.constData());
         QCOMPARE(r.run({r.source}, nullptr, &err), 2);
-        QVERIFY(err.contains("Usage"));
+        QVERIFY(err.contains("SOURCE.iso"));
+        QCOMPARE(r.run({"--frobnicate", r.source, r.destination}, nullptr, &err), 2);
+        QVERIFY(err.contains("frobnicate"));
         QCOMPARE(r.run({r.root.filePath("missing.iso"), r.destination}, nullptr, &err), 2);
         QVERIFY(err.contains("is not a file"));
-        QVERIFY(!QFile::exists(r.fake + "/calls")); // no tool ran
+        QVERIFY(r.calls().isEmpty()); // no tool ran
     }
 
     void convertsAndReplacesOnlyWhenForced()
@@ -98,53 +67,63 @@ private slots:
         CliRun r;
         QByteArray out, err;
         QCOMPARE(r.run({r.source, r.destination}, &out, &err), 0);
-        QVERIFY(out.contains("Created " + r.destination.toUtf8()));
         QVERIFY(out.contains("Splitting install.wim"));
         QVERIFY(err.contains("ISO creation completed"));
-        QVERIFY(r.destinationBytes().contains("./sources/install2.swm"));
-        QVERIFY(!r.destinationBytes().contains("install.wim"));
-        QVERIFY(r.leftovers().isEmpty());
+        // The output's path, said once.
+        QCOMPARE((out + err).count(r.destination.toUtf8()), 1);
+        QVERIFY(out.contains("Created " + r.destination.toUtf8()));
+        QVERIFY(r.read(r.destination).contains("./sources/install2.swm"));
+        QVERIFY(!r.read(r.destination).contains("install.wim"));
+        QVERIFY(r.leftoverTemporaryFolders().isEmpty());
 
         // An existing destination is refused, and left alone, without --force.
-        CliRun::write(r.destination, "OLD");
+        FakeVolume::write(r.destination, "OLD");
         QCOMPARE(r.run({r.source, r.destination}, nullptr, &err), 2);
         QVERIFY(err.contains("--force"));
-        QCOMPARE(r.destinationBytes(), QByteArray("OLD"));
+        QCOMPARE(r.read(r.destination), QByteArray("OLD"));
         QCOMPARE(r.run({"--force", r.source, r.destination}), 0);
-        QVERIFY(r.destinationBytes().contains("./sources/install.swm"));
+        QVERIFY(r.read(r.destination).contains("./sources/install.swm"));
         QCOMPARE(r.besideDestination(), QStringList{"Win11 x64-split.iso"});
     }
 
     void failureExitsNonZeroWithTheToolsReason()
     {
         CliRun r;
-        CliRun::write(r.fake + "/wimsplit.fail",
-                      "[ERROR] Splitting of WIM containing solid resources is not supported\n");
-        QByteArray err;
-        QCOMPARE(r.run({r.source, r.destination}, nullptr, &err), 1);
+        r.touch("wimsplit.fail", "[ERROR] Splitting of WIM containing solid resources is not "
+                                 "supported\n");
+        QByteArray out, err;
+        QCOMPARE(r.run({r.source, r.destination}, &out, &err), 1);
         QVERIFY(err.contains("Splitting of WIM containing solid resources is not supported"));
         QVERIFY(!err.contains("ISO creation completed"));
+        QCOMPARE((out + err).count(r.destination.toUtf8()), 1);
         QVERIFY(!QFile::exists(r.destination));
-        QVERIFY(r.leftovers().isEmpty());
+        QVERIFY(r.leftoverTemporaryFolders().isEmpty());
     }
 
-    void ctrlCCancelsAndWaitsForCleanup()
+    // Ctrl-C, kill and a closed terminal all cancel and wait for cleanup.
+    void signalsCancelAndWaitForCleanup_data()
     {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void signalsCancelAndWaitForCleanup()
+    {
+        QFETCH(int, signalNumber);
         CliRun r;
-        CliRun::write(r.fake + "/makehybrid.hang", "");
-        std::unique_ptr<QProcess> p(r.start({r.source, r.destination}));
-        const QString pidFile = r.fake + "/makehybrid.pid";
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(pidFile), 20000);
-        QFile f(pidFile);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const int buildPid = f.readAll().trimmed().toInt();
-        ::kill(p->processId(), SIGINT);
+        r.touch("makehybrid.hang");
+        const auto p = r.start({r.source, r.destination});
+        const QString pidFile = r.fakeDir + "/makehybrid.pid";
+        QTRY_VERIFY_WITH_TIMEOUT(processInPidFileAlive(pidFile), 20000);
+        ::kill(p->processId(), signalNumber);
         QVERIFY(p->waitForFinished(20000));
         QCOMPARE(p->exitCode(), 130);
-        QCOMPARE(::kill(buildPid, 0), -1); // the build's child is gone
-        QVERIFY(r.leftovers().isEmpty());
+        QVERIFY(!processInPidFileAlive(pidFile)); // the build's child is gone
+        QVERIFY(r.leftoverTemporaryFolders().isEmpty());
         QVERIFY(r.besideDestination().isEmpty()); // nothing half-written
-        QVERIFY(!p->readAllStandardError().contains("ISO creation completed"));
+        const QByteArray err = p->readAllStandardError();
+        QVERIFY(err.contains("Cancelled") && !err.contains("ISO creation completed"));
     }
 };
 

@@ -46,9 +46,11 @@ public:
             return std::nullopt;
         return answer;
     }
-    void runAlert(const QString &message, const QString &informativeText) override
+    void runAlert(const QString &message, const QString &informativeText,
+                  const QString &details) override
     {
-        record("alert:" + message + "|" + informativeText);
+        record("alert:" + message + "|" + informativeText +
+               (details.isEmpty() ? QString() : "|" + details));
     }
     void runErrorAlert(const Error &error) override
     {

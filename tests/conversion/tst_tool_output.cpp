@@ -1,4 +1,6 @@
 #include "MountOutput.h"
+#include "StageDetail.h"
+#include "ToolProgress.h"
 
 #include <QFile>
 #include <QTest>
@@ -6,15 +8,21 @@
 
 using namespace MountOutput;
 
-static QByteArray savedInfo()
+static QByteArray saved(const char *name)
 {
-    QFile f(QStringLiteral(ISOSWM_TESTS_DIR "/data/hdiutil-info.plist"));
+    QFile f(QStringLiteral(ISOSWM_TESTS_DIR "/data/") + name);
     if (!f.open(QIODevice::ReadOnly))
-        qFatal("missing saved output");
+        qFatal("missing saved output %s", name);
     return f.readAll();
 }
 
-class TestMountOutput : public QObject {
+static QByteArray savedInfo()
+{
+    return saved("hdiutil-info.plist");
+}
+
+// What the disk tools print, read the way the conversion reads it.
+class TestToolOutput : public QObject {
     Q_OBJECT
 private slots:
     void attachedImagesFromXmlAndBinary()
@@ -96,7 +104,66 @@ private slots:
     {
         QVERIFY(!mountPointFromAttachOutput("/dev/disk4\t/Volumes/\xff\n").has_value());
     }
+
+    // Saved output of wimsplit and genisoimage, fed in chunks that cut lines
+    // anywhere, gives the same reports as fed whole; a tool that prints none
+    // gives none.
+    void progressReports_data()
+    {
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("chunk");
+        for (const int chunk : {1 << 20, 7, 1}) {
+            QTest::addRow("wimsplit, chunks of %d", chunk) << saved("wimsplit-output.txt") << chunk;
+            QTest::addRow("genisoimage, chunks of %d", chunk)
+                << saved("genisoimage-output.txt") << chunk;
+        }
+        QTest::newRow("a tool that prints no progress")
+            << QByteArray("Finished splitting \"install.wim\"\nCreating hybrid image...\n") << 5;
+    }
+    void progressReports()
+    {
+        QFETCH(QByteArray, output);
+        QFETCH(int, chunk);
+        ToolProgress::Lines lines;
+        QList<ToolProgress::Bytes> split;
+        QList<double> built;
+        for (qsizetype at = 0; at < output.size(); at += chunk) {
+            for (const QString &line : lines.feed(QString::fromUtf8(output.mid(at, chunk)))) {
+                if (const auto bytes = ToolProgress::wimsplit(line))
+                    split << *bytes;
+                if (const auto percent = ToolProgress::genisoimage(line))
+                    built << *percent;
+            }
+        }
+        if (output.contains("Splitting WIM")) {
+            QVERIFY(split.size() > 20);
+            QCOMPARE(split.first().done, 0);
+            QCOMPARE(split.last().done, qint64(300) << 20);
+            QCOMPARE(split.last().total, qint64(300) << 20);
+        } else if (output.contains("% done")) {
+            QCOMPARE(built.size(), 19);
+            QCOMPARE(built.first(), 3.25);
+            QCOMPARE(built.last(), 61.68);
+        } else {
+            QVERIFY(split.isEmpty() && built.isEmpty());
+        }
+        QVERIFY(std::is_sorted(built.begin(), built.end()));
+    }
+
+    void detailReadsAsALine()
+    {
+        StageDetail d{StageDetail::Stage::Copy, 1'400'000'000, 4'600'000'000, 310e6, 10, 25, 35};
+        QCOMPARE(d.summary(), QString("1.4 GB of 4.6 GB · 310 MB/s · about 10 s left"));
+        QCOMPARE(d.overall(), 25 + 10 * float(1.4 / 4.6));
+        d.done = 0, d.bytesPerSecond = 0, d.secondsLeft = -1, d.total = 0;
+        QCOMPARE(d.summary(), QString("0 bytes"));
+        QCOMPARE(d.fraction(), 0.0);
+        QCOMPARE(StageDetail::formatBytes(999), QString("999 bytes"));
+        QCOMPARE(StageDetail::formatBytes(999'960), QString("1.0 MB"));
+        QCOMPARE(StageDetail::formatTimeLeft(3900), QString("about 1 h 5 min left"));
+        QCOMPARE(StageDetail::formatTimeLeft(0), QString("about 1 s left"));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestMountOutput)
-#include "tst_mount_output.moc"
+QTEST_GUILESS_MAIN(TestToolOutput)
+#include "tst_tool_output.moc"

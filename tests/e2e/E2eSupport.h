@@ -1,0 +1,106 @@
+#pragma once
+
+// Running isoswm-cli and the Linux disk tools for real, and looking at what a
+// run leaves on the machine without the code under test.
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+namespace E2e {
+
+struct Ran {
+    int code = -1; // also for a crash or no end in time
+    QByteArray out, err;
+};
+
+inline QProcessEnvironment environment(const QString &tmpdir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!tmpdir.isEmpty())
+        env.insert("TMPDIR", tmpdir);
+    return env;
+}
+
+inline Ran run(const QString &program, const QStringList &arguments, const QString &tmpdir = {},
+               int timeoutMs = 900000)
+{
+    QProcess p;
+    p.setProcessEnvironment(environment(tmpdir));
+    p.start(program, arguments);
+    const bool ended = p.waitForFinished(timeoutMs);
+    if (!ended)
+        p.kill(), p.waitForFinished();
+    return {ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+inline const QString kHdiutil = QStringLiteral(ISOSWM_LIBEXEC_DIR "/hdiutil");
+inline const QString kCli = QStringLiteral(ISOSWM_BIN_DIR "/isoswm-cli");
+
+inline QString attach(const QString &image)
+{
+    const Ran r = run(kHdiutil, {"attach", image});
+    return r.code == 0 ? QString::fromUtf8(r.out).section('\t', -1).trimmed() : QString();
+}
+
+inline void detach(const QString &mountPoint)
+{
+    if (!mountPoint.isEmpty())
+        run(kHdiutil, {"unmount", "-force", mountPoint});
+}
+
+// Our FUSE mounts in the kernel's table, of any user.
+inline QStringList ourMounts()
+{
+    QStringList mounts;
+    QFile table("/proc/self/mountinfo");
+    table.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : table.readAll().split('\n'))
+        if (line.contains(" - fuse.isoswm "))
+            mounts << QString::fromUtf8(line.split(' ').value(4));
+    return mounts;
+}
+
+// Live processes of ours: the disk tools and their FUSE server, and the
+// genisoimage they start; zombies do not count.
+inline QStringList ourProcesses()
+{
+    QStringList found;
+    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + pid + "/stat"), cmd("/proc/" + pid + "/cmdline");
+        if (pid.toInt() <= 0 || !stat.open(QIODevice::ReadOnly) || !cmd.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray state = stat.readAll();
+        const QByteArray line = cmd.readAll().replace('\0', ' ');
+        if (state.mid(state.lastIndexOf(')') + 2, 1) != "Z" &&
+            (line.contains(ISOSWM_LIBEXEC_DIR) || line.startsWith("/usr/bin/genisoimage") ||
+             line.contains("isoswm-cli")))
+            found << pid + ": " + QString::fromUtf8(line);
+    }
+    return found;
+}
+
+inline QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+// Reads a running program's output as it comes until `done` says so or it ends.
+inline QByteArray readUntil(QProcess &p, const std::function<bool(const QByteArray &)> &done,
+                            int timeoutMs = 120000)
+{
+    QByteArray seen;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs && p.state() == QProcess::Running && !done(seen)) {
+        p.waitForReadyRead(100);
+        seen += p.readAllStandardOutput();
+    }
+    return seen;
+}
+
+} // namespace E2e
