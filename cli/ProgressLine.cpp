@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int kPlainLineIntervalMs = 1000;
-constexpr int kBarWidth = 24;
+constexpr int kBarWidth = 20;
 
 int terminalWidth()
 {
@@ -59,10 +59,11 @@ QString ProgressLine::compose(int width) const
         line = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
                QString(kBarWidth - filled, QLatin1Char('-')) + QStringLiteral("] ") + line;
     }
-    line += QStringLiteral("  ") + m_controller->progressText();
+    // The figures first: a long item name is what gets cut on a narrow terminal.
     const QString summary = detail.summary();
     if (!summary.isEmpty())
         line += QStringLiteral("  ") + summary;
+    line += QStringLiteral("  ") + m_controller->progressText();
     return width > 0 ? line.left(width - 1) : line;
 }
 

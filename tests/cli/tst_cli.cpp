@@ -67,7 +67,6 @@ private slots:
         CliRun r;
         QByteArray out, err;
         QCOMPARE(r.run({r.source, r.destination}, &out, &err), 0);
-        QVERIFY(out.contains("Splitting install.wim"));
         QVERIFY(err.contains("ISO creation completed"));
         // The output's path, said once.
         QCOMPARE((out + err).count(r.destination.toUtf8()), 1);

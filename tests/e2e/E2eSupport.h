@@ -49,7 +49,7 @@ inline QString attach(const QString &image)
 
 inline void detach(const QString &mountPoint)
 {
-    if (!mountPoint.isEmpty())
+    if (!mountPoint.isEmpty() && run(kHdiutil, {"unmount", mountPoint}).code != 0)
         run(kHdiutil, {"unmount", "-force", mountPoint});
 }
 

@@ -46,8 +46,7 @@ QString diffTrees(const QString &a, const QString &b, const QStringList &exclude
 // The editions of a WIM (or split set) with each one's files and their hashes.
 QString editionsOf(const QString &wim, const QStringList &reference = {})
 {
-    QString all = QString::fromUtf8(run("wiminfo", QStringList{wim} + reference).out)
-                      .section("Available Images:", 1);
+    QString all = QString::fromUtf8(run("wiminfo", {wim}).out).section("Available Images:", 1);
     // Only what an export must keep: the part about sizes and times may change.
     all.remove(
         QRegularExpression("(Directory Count|File Count|Total Bytes|Hard Link Bytes|"
@@ -120,12 +119,13 @@ private slots:
         const Ran converted = run("script", {"-qfec", command, "/dev/null"}, tmp);
         QVERIFY2(converted.code == 0, converted.out.right(3000).constData());
         const QString shown = QString::fromUtf8(converted.out);
-        QVERIFY(shown.contains(
-            QRegularExpression("\r\\[#*-*\\] +\\d+%  copying install.wim  "
-                               "[0-9.]+ [kMG]B of [0-9.]+ GB · [0-9.]+ [kMG]B/s · about")));
-        QVERIFY(
-            shown.contains(QRegularExpression("\\d+%  Splitting install.wim  [0-9.]+ [MG]B of")));
-        for (const QString &logLine : {"mounting ISO", "Copying files", "removing install.wim"})
+        // Figures first, then the item: the name is what a narrow terminal cuts.
+        QVERIFY(shown.contains(QRegularExpression(
+            "\r\\[#*-*\\] +\\d+%  [0-9.]+ [kMG]B of [0-9.]+ GB · [0-9.]+ [kMG]B/s · about \\d+ s "
+            "left  copying install.wim")));
+        QVERIFY(shown.contains(QRegularExpression(
+            "\\d+%  [0-9.]+ [kMG]B of [0-9.]+ GB[^\r]*  Splitting install.wim")));
+        for (const QString logLine : {"mounting ISO", "Copying files", "removing install.wim"})
             QVERIFY2(shown.contains("\r\x1b[K" + logLine + "\r\n"), qPrintable(logLine));
         verifyNothingLeft(tmp, m_work.path());
 
