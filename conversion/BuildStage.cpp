@@ -71,6 +71,7 @@ void Conversion::startBuild()
     m_buildRunner = runner;
     emit buildRunnerStarted(runner);
     beginMeasuring(StageDetail::Stage::Build, expected);
+    m_readingSource = m_options.direct;
     runner->startProcess();
 }
 
@@ -99,6 +100,7 @@ QStringList Conversion::buildArguments(const QString &output) const
 
 void Conversion::buildEnded()
 {
+    m_readingSource = false;
     endMeasuring();
     if (!isRunning()) {
         cleanup();

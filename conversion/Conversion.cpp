@@ -11,6 +11,10 @@ constexpr int kDetailIntervalMs = 100;
 // How long a cancelled run waits for a mount tool before it stops the tool.
 constexpr int kMountDeadlineMs = 10 * 1000;
 constexpr int kUnmountAttempts = 4;
+// Without a byte for this long, a mounted source counts as stalled.
+constexpr int kStallSeconds = 30;
+// After a cancel, a worker has this long to come back by itself.
+constexpr int kCancelGraceSeconds = 3;
 constexpr int kUnmountRetryMs = 500;
 } // namespace
 
@@ -27,6 +31,8 @@ Conversion::Conversion(Options options, Tools tools, Prompts *prompts, QObject *
         Log::write(QStringLiteral("the disk tool did not answer in time; stopping it"));
         m_tool->terminate();
     });
+    m_stallTimer.setInterval(1000);
+    connect(&m_stallTimer, &QTimer::timeout, this, &Conversion::watchForStall);
 }
 
 Conversion::~Conversion()
@@ -43,6 +49,7 @@ void Conversion::start()
         return;
     m_started = true;
     setRunning(true);
+    m_stallTimer.start();
     mountStage();
 }
 
@@ -68,7 +75,15 @@ void Conversion::cancel()
 
 void Conversion::fail(const Error &error)
 {
-    m_prompts->runErrorAlert(error);
+    // Whatever failed, the reason was a source that stopped answering.
+    if (m_sourceStalled)
+        m_prompts->runErrorAlert({tr("The source image stopped answering."),
+                                  tr("Its file system gave no data for %1 seconds, so it was "
+                                     "detached. Check the disk the image is on. (%2)")
+                                      .arg(kStallSeconds)
+                                      .arg(error.details)});
+    else
+        m_prompts->runErrorAlert(error);
     setRunning(false);
     setCancelling(true);
     cleanup();
@@ -132,6 +147,30 @@ void Conversion::endMeasuring()
     m_detailTimer.stop();
     m_meter.end();
     emit detailChanged(StageDetail());
+}
+
+void Conversion::watchForStall()
+{
+    if (!m_readingSource || !m_sourceAttached || m_sourceStalled) {
+        m_quietSeconds = 0;
+        return;
+    }
+    if (m_meter.done() != m_lastProgress) {
+        m_lastProgress = m_meter.done();
+        m_quietSeconds = 0;
+        return;
+    }
+    // A stage that counts no bytes (the inspection) is only judged after a cancel.
+    if (isRunning() && !m_meter.active())
+        return;
+    if (++m_quietSeconds < (isRunning() ? kStallSeconds : kCancelGraceSeconds))
+        return;
+    m_sourceStalled = true;
+    Log::write(QStringLiteral("the source image does not answer; detaching it by force"));
+    unmountSource(true, [](bool detached, const QString &reason) {
+        if (!detached)
+            Log::write(QStringLiteral("detaching the source image failed: %1").arg(reason));
+    });
 }
 
 void Conversion::publishDetail()

@@ -111,6 +111,10 @@ private:
     void beginMeasuring(StageDetail::Stage stage, qint64 total);
     void endMeasuring();
     void publishDetail();
+    // A worker that reads from a mount whose file system has stopped answering
+    // never returns by itself: the mount is then detached by force, which
+    // ends its reads with an error.
+    void watchForStall();
     // hdiutil unmount, tried again for a while when the volume is busy.
     void unmountSource(bool force, std::function<void(bool unmounted, QString reason)> done,
                        int attempt = 0);
@@ -151,6 +155,11 @@ private:
     QPointer<QNTaskWrapperWithBlocks> m_buildRunner;
     QString m_toolErrors;
     std::thread m_worker;
+    bool m_readingSource = false; // a worker or a tool reads from the mounted source
+    bool m_sourceStalled = false; // detached by force because it stopped answering
+    QTimer m_stallTimer;
+    qint64 m_lastProgress = -1;
+    int m_quietSeconds = 0;
     ProgressMeter m_meter;
     QTimer m_detailTimer;
 };
@@ -158,6 +167,7 @@ private:
 template <typename Work, typename Done> void Conversion::inBackground(Work work, Done done)
 {
     joinWorker();
+    m_quietSeconds = 0;
     m_worker = std::thread([this, work = std::move(work), done = std::move(done)]() mutable {
         auto result = work();
         // The job waits for its worker before it goes, so it is still here.
@@ -165,6 +175,7 @@ template <typename Work, typename Done> void Conversion::inBackground(Work work,
             this,
             [this, done = std::move(done), result = std::move(result)]() mutable {
                 joinWorker();
+                m_readingSource = false;
                 done(std::move(result));
             },
             Qt::QueuedConnection);

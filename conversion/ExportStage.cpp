@@ -23,6 +23,7 @@ void Conversion::exportStage()
     Log::write(QStringLiteral("exporting %1 to %2").arg(m_layout.imagePath, m_splitSource));
     report(tr("Exporting %1").arg(name));
     beginMeasuring(StageDetail::Stage::Export, 0);
+    m_readingSource = true;
     inBackground(
         [this, source = m_layout.imagePath, destination = m_splitSource] {
             return WimImage::exportForSplit(source, destination, [this](qint64 done, qint64 total) {

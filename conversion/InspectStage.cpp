@@ -11,6 +11,7 @@ void Conversion::inspectStage()
 {
     const SourceCheck::Request request{m_options.source, m_mountPath, m_options.destination,
                                        temporaryFolder(), m_options.direct};
+    m_readingSource = true;
     inBackground(
         [request] {
             const QStringList removed = Leftovers::sweep(request.temporaryFolder);

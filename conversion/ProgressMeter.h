@@ -21,6 +21,7 @@ public:
     // The detail now; the rate is measured over the last few seconds.
     StageDetail sample();
     bool active() const { return m_stage != StageDetail::Stage::None; }
+    qint64 done() const { return m_done.load(std::memory_order_relaxed); }
 
 private:
     struct Point {

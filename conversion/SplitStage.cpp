@@ -98,11 +98,13 @@ void Conversion::splitStart()
     m_splitRunner = runner;
     emit splitRunnerStarted(runner);
     beginMeasuring(StageDetail::Stage::Split, QFileInfo(m_splitSource).size());
+    m_readingSource = m_options.direct && !m_layout.needsExport();
     runner->startProcess();
 }
 
 void Conversion::splitEnded()
 {
+    m_readingSource = false;
     endMeasuring();
     if (!isRunning()) {
         cleanup();

@@ -60,6 +60,7 @@ void Conversion::stagingStart()
             m_meter.add(bytes);
             return isRunning();
         }};
+    m_readingSource = true;
     inBackground([source = m_mountPath, destination = m_stagingFolder,
                   callbacks] { return FileSystem::copyItem(source, destination, callbacks); },
                  [this](std::optional<Error> error) { copyContinuation(std::move(error)); });
@@ -98,7 +99,7 @@ bool Conversion::shouldCopyItem(const QString &sourcePath)
 void Conversion::copyContinuation(std::optional<Error> copyError)
 {
     endMeasuring();
-    if (copyError) {
+    if (copyError && isRunning()) {
         fail(spaceOrError(*copyError, temporaryFolder()));
         return;
     }

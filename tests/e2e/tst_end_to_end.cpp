@@ -4,6 +4,7 @@
 #include "E2eSupport.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,6 +91,29 @@ class TestEndToEnd : public QObject {
         }
         return iso;
     }
+    // Runs a disk tool as another user, as a desktop user would: /dev/fuse
+    // open to all (a desktop's mode) and a runtime folder of that user's own.
+    Ran runAs(int uid, const QStringList &command)
+    {
+        const QString runtime = work(QString("runtime-%1").arg(uid));
+        QDir().mkpath(runtime);
+        ::chown(QFile::encodeName(runtime).constData(), uid, uid);
+        ::chmod("/dev/fuse", 0666);
+        return run("setpriv",
+                   QStringList{"--reuid", QString::number(uid), "--regid", QString::number(uid),
+                               "--clear-groups", "env", "XDG_RUNTIME_DIR=" + runtime} +
+                       command);
+    }
+    QString attachAs(int uid, const QString &image)
+    {
+        const Ran r = runAs(uid, {kHdiutil, "attach", image});
+        return QString::fromUtf8(r.out).section('\t', -1).trimmed();
+    }
+    void detachAs(int uid, const QString &mountPoint)
+    {
+        runAs(uid, {kHdiutil, "unmount", mountPoint});
+    }
+
     // Nothing of a run is left: no temporary files, no mount, no process.
     void verifyNothingLeft(const QString &tmp, const QString &out)
     {
@@ -211,6 +235,80 @@ private slots:
         split.remove(QRegularExpression("Compression:[^\n]*\n"));
         QCOMPARE(split, source);
         QCOMPARE(diffTrees(mounted[0], mounted[1], {"install.*", "install*.swm"}), QString());
+    }
+    // The paths a user does not choose: a kill, a crash, a hung file system,
+    // someone else's mount. Each ends with nothing of ours left behind.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("SIGTERM during the copy") << "sigterm";
+        QTest::newRow("SIGKILL during the build, then a new run") << "sigkill";
+        QTest::newRow("FUSE server stopped during the copy") << "stalled";
+        QTest::newRow("a file held open in the mount") << "busy";
+        QTest::newRow("another user's mount of the same image") << "other user";
+    }
+    void faults()
+    {
+        QFETCH(QString, fault);
+        if (fault == "other user" && ::geteuid() != 0)
+            QSKIP("a second user takes root to set up");
+        const QString tmp = freshFolder("tmp-fault"), out = work("fault.iso");
+        QFile::remove(out);
+        QProcess cli;
+        cli.setProcessEnvironment(environment(tmp));
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        const QStringList arguments{"--verbose", m_sample, out};
+        QString otherMount;
+        if (fault == "other user")
+            otherMount = attachAs(65534, m_sample);
+        cli.start(kCli, arguments);
+        const QByteArray waitFor = fault == "sigkill" ? "Creating ISO" : "copying install.wim";
+        QByteArray seen = readUntil(cli, [&](const QByteArray &s) { return s.contains(waitFor); });
+        QVERIFY2(cli.state() == QProcess::Running, seen.right(2000).constData());
+        QElapsedTimer clock;
+        clock.start();
+        std::optional<QFile> held;
+        if (fault == "sigterm") {
+            ::kill(cli.processId(), SIGTERM);
+        } else if (fault == "sigkill") {
+            ::kill(cli.processId(), SIGKILL);
+        } else if (fault == "stalled") {
+            for (const QString &server : ourProcesses().filter("isoswm-udffs"))
+                ::kill(server.section(':', 0, 0).toInt(), SIGSTOP);
+            ::kill(cli.processId(), SIGINT);
+        } else if (fault == "busy") {
+            held.emplace(ourMounts().value(0) + "/setup.exe");
+            QVERIFY(held->open(QIODevice::ReadOnly));
+        }
+        QVERIFY(cli.waitForFinished(fault == "busy" || fault == "other user" ? 600000 : 15000));
+        seen += cli.readAll();
+        if (fault == "sigterm" || fault == "stalled")
+            QCOMPARE(cli.exitCode(), 130);
+        if (fault == "busy" || fault == "other user")
+            QVERIFY2(cli.exitCode() == 0, seen.right(3000).constData());
+        if (fault == "busy") {
+            QVERIFY(seen.contains("detaching it by force"));
+            held.reset();
+        }
+        if (fault == "other user") {
+            // Left alone, alive and still the other user's.
+            QVERIFY(ourMounts().contains(otherMount));
+            QVERIFY(QFile::exists(otherMount + "/setup.exe"));
+            detachAs(65534, otherMount);
+        }
+        if (fault == "sigkill") {
+            // Every child went with it; the next run clears what it left.
+            QTRY_COMPARE_WITH_TIMEOUT(ourProcesses(), m_processesBefore, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(ourMounts(), QStringList(), 5000);
+            QVERIFY(!entries(tmp).isEmpty());
+            const QString small = makeSample("small.iso", {"--wim-mib", "8"});
+            const Ran next = run(kCli, {small, work("small-split.iso")}, tmp);
+            QVERIFY2(next.code == 0, next.err.constData());
+            QVERIFY(QFile::remove(work("small-split.iso")));
+        }
+        verifyNothingLeft(tmp, m_work.path());
+        QVERIFY(!QFile::exists(out) || fault == "busy" || fault == "other user");
+        QFile::remove(out);
     }
 };
 
