@@ -130,8 +130,8 @@ private slots:
         QVERIFY(m_work.isValid());
         m_processesBefore = ourProcesses();
         // Other users must be able to read the samples (the other-user case).
-        QFile::setPermissions(m_work.path(), QFile::permissions(m_work.path()) |
-                                                 QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(m_work.path(), QFile::permissions(m_work.path()) | QFile::ReadOther |
+                                                 QFile::ExeOther);
         // Over 2048 MiB, so that the WIM is cut in two; smaller for a quick run.
         const QString mib = qEnvironmentVariable("ISOSWM_E2E_SAMPLE_MIB", "2100");
         m_sample = makeSample("Win10 Sample x64.iso", {"--wim-mib", mib});
@@ -173,8 +173,9 @@ private slots:
         const QString sources = after + "/sources";
         QVERIFY(!QFile::exists(sources + "/install.wim"));
         const bool twoPieces = QFileInfo(before + "/sources/install.wim").size() > (2048LL << 20);
-        QCOMPARE(QDir(sources).entryList({"install*.swm"}),
-                 twoPieces ? QStringList{"install.swm", "install2.swm"} : QStringList{"install.swm"});
+        const QStringList pieces =
+            twoPieces ? QStringList{"install.swm", "install2.swm"} : QStringList{"install.swm"};
+        QCOMPARE(QDir(sources).entryList({"install*.swm"}), pieces);
         for (const QString &piece : QDir(sources).entryList({"install*.swm"}))
             QVERIFY(QFileInfo(sources + "/" + piece).size() < (qint64(4) << 30));
         const Ran verified =
