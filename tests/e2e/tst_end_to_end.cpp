@@ -150,8 +150,8 @@ private slots:
     {
         const QString tmp = freshFolder("tmp-convert");
         m_converted = work("Win10 Sample x64-split.iso");
-        const QString command =
-            QString("\"%1\" --verbose \"%2\" \"%3\"").arg(kCli, m_sample, m_converted);
+        const QString command = QString("stty cols 160; \"%1\" --verbose \"%2\" \"%3\"")
+                                    .arg(kCli, m_sample, m_converted);
         const Ran converted = run("script", {"-qfec", command, "/dev/null"}, tmp);
         QVERIFY2(converted.code == 0, converted.out.right(3000).constData());
         const QString shown = QString::fromUtf8(converted.out);
