@@ -316,6 +316,46 @@ private slots:
         if (outcome == Outcome::Done)
             QVERIFY(watched.total >= m_dataBytes && watched.done == watched.total);
     }
+
+    // The sample maker's shapes, read back from its ISO.
+    void sampleShapes_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<QString>("expected"); // compression, solid, edition names
+        QTest::newRow("ESD") << "--esd --editions 3"
+                             << "install.esd"
+                             << "LZMS 1 Windows 11 Home,Windows 11 Pro,Windows 11 Home N";
+        QTest::newRow("solid LZX") << "--solid --lzx --editions 2"
+                                   << "install.wim"
+                                   << "LZMS 1 Windows 11 Home,Windows 11 Pro";
+        QTest::newRow("LZX") << "--lzx"
+                             << "install.wim"
+                             << "LZX 0 Windows 10 Pro";
+    }
+    void sampleShapes()
+    {
+        QFETCH(QString, shape);
+        QFETCH(QString, image);
+        QFETCH(QString, expected);
+        const QString iso = path(QTest::currentDataTag() + QString(".iso"));
+        QVERIFY(tool(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso",
+                     shape.split(' ') + QStringList{"--wim-mib", "2", iso}));
+        QProcess isoinfo;
+        isoinfo.start("isoinfo", {"-R", "-i", iso, "-f"});
+        QVERIFY(isoinfo.waitForFinished());
+        QCOMPARE(QString(isoinfo.readAll()).split('\n').filter("/sources/install."),
+                 QStringList("/sources/" + image));
+        isoinfo.setStandardOutputFile(path(image));
+        isoinfo.start("isoinfo", {"-R", "-i", iso, "-x", "/sources/" + image});
+        QVERIFY(isoinfo.waitForFinished());
+        const auto info = std::get<WimImage::Info>(WimImage::inspect(path(image)));
+        QStringList names;
+        for (const WimImage::Edition &edition : info.editions)
+            names << edition.name;
+        QCOMPARE(QString("%1 %2 %3").arg(info.compressionName).arg(info.solid).arg(names.join(',')),
+                 expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(WimTest)
