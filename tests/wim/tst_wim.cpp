@@ -5,79 +5,97 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <unistd.h>
-#include <wimlib.h>
 
 namespace {
 
 using Outcome = WimImage::Outcome;
 const QStringList kNames = {"Windows 11 Home", "Windows 11 Pro", "Windows 11 Pro N"};
 const QStringList kFlags = {"Core", "Professional", "ProfessionalN"};
+const quint64 kDataBytes = 8 * 300000 + 6 * 50000 + 200000;
 
-bool tool(const QString &program, const QStringList &arguments)
+bool tool(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
     QProcess p;
     p.start(program, arguments);
     const bool ok =
         p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput());
     if (!ok)
         qWarning() << program << arguments << p.readAllStandardError();
     return ok;
 }
 
-void writeFile(const QString &path, QByteArray bytes, int randomSize = 0)
+void writeFile(const QString &path, const QByteArray &bytes)
 {
-    bytes.resize(bytes.size() + randomSize);
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(bytes.data()),
-                                          randomSize / 4);
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
 }
 
-// Each path of one image with the hash of its data, as libwim lists them.
+// Each path of one image with its attributes, time and the hash of its data.
 QStringList listing(const QString &path, int image)
 {
-    wimlib_global_init(WIMLIB_INIT_FLAG_ASSUME_UTF8);
-    WIMStruct *wim = nullptr;
-    QStringList lines;
-    if (wimlib_open_wim(QFile::encodeName(path).constData(), 0, &wim) != 0)
-        return lines;
-    const auto add = [](const wimlib_dir_entry *entry, void *lines) {
-        const auto *hash = reinterpret_cast<const char *>(entry->streams[0].resource.sha1_hash);
-        static_cast<QStringList *>(lines)->append(QString::fromUtf8(entry->full_path) + ' ' +
-                                                  QByteArray(hash, 20).toHex());
-        return 0;
-    };
-    wimlib_iterate_dir_tree(wim, image, "", WIMLIB_ITERATE_DIR_TREE_FLAG_RECURSIVE, add, &lines);
-    wimlib_free(wim);
+    QString listed;
+    tool("wimdir", {path, QString::number(image), "--detailed"}, &listed);
+    return listed.split('\n').filter(
+        QRegularExpression("^(Full Path|Attributes|Last Write Time|Hash) "));
+}
+
+// What inspect says: the error, or the compression, solidity, piece count and
+// whether the sizes add up, then one line per edition.
+QStringList describe(const QString &path)
+{
+    const auto inspected = WimImage::inspect(path);
+    if (const auto *error = std::get_if<Error>(&inspected))
+        return {error->message + (error->details.contains(path) ? "" : " (path not in details)")};
+    const auto &i = std::get<WimImage::Info>(inspected);
+    const bool sizes = i.fileSize == quint64(QFileInfo(path).size()) &&
+                       i.storedBytes <= i.fileSize &&
+                       (i.totalParts > 1 || i.uniqueBytes >= kDataBytes);
+    QStringList lines(QString("%1 %2 %3 %4")
+                          .arg(i.compressionName, i.solid ? "solid" : "-")
+                          .arg(i.totalParts)
+                          .arg(sizes ? "sizes" : "bad sizes"));
+    for (const WimImage::Edition &e : i.editions)
+        lines << QString("%1|%2|%3|%4|%5|%6")
+                     .arg(e.index)
+                     .arg(e.name, e.description, e.displayName, e.flags)
+                     .arg(e.totalBytes >= kDataBytes);
     return lines;
+}
+
+QStringList entries(const QString &folder)
+{
+    QStringList all;
+    for (const QFileInfo &entry : QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot))
+        all << entry.fileName() + ' ' + QString::number(entry.size());
+    return all;
 }
 
 // A progress callback that keeps the last figures and stops at call `stopAt`.
 struct Watched {
     quint64 calls = 0, done = 0, total = 0;
+    bool moved = false; // reported some part done, neither none nor all
     WimImage::Progress progress(quint64 stopAt = 0)
     {
-        return
-            [this, stopAt](quint64 d, quint64 t) { return done = d, total = t, ++calls != stopAt; };
+        return [this, stopAt](quint64 d, quint64 t) {
+            moved = moved || (d > 0 && d < t);
+            return done = d, total = t, ++calls != stopAt;
+        };
     }
+    bool finished() const { return moved && total >= kDataBytes && done == total; }
 };
-
-QStringList fields(const WimImage::Edition &e)
-{
-    return {QString::number(e.index), e.name, e.description, e.displayName, e.flags};
-}
 
 } // namespace
 
 class WimTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    const quint64 m_dataBytes = 8 * 300000 + 200000;
     bool m_mountedFull = false;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -86,8 +104,13 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
+        QFile random("/dev/urandom");
+        QVERIFY(random.open(QIODevice::ReadOnly));
         for (int i = 0; i < 8; ++i)
-            writeFile(path(QString("tree/Windows/System32/part%1.dll").arg(i)), {}, 300000);
+            writeFile(path(QString("tree/Windows/System32/%1.dll").arg(i)), random.read(300000));
+        QByteArray nearCopy = random.read(50000); // solid LZMS stores these once, LZX each in full
+        for (int i = 0; i < 6; ++i)
+            writeFile(path(QString("tree/Windows/WinSxS/%1.dll").arg(i)), nearCopy.insert(0, 'a'));
         writeFile(path("tree/Program Files/Ünïcødé/readme.txt"), QByteArray(200000, 'x'));
         writeFile(path("tree/empty.txt"), {});
         const QString plain = path("plain.wim");
@@ -102,12 +125,12 @@ private slots:
         QVERIFY(tool("wimexport", {plain, "all", path("install.esd"), "--solid"}));
         // Two sets of the same content; only their identity tells them apart.
         QVERIFY(tool("wimexport", {plain, "all", path("other.wim")}));
-        for (const QString &set : QStringList{"split", "other"}) {
-            QDir().mkpath(path(set));
-            QVERIFY(tool("wimsplit", {path(set == "split" ? "plain.wim" : "other.wim"),
+        for (const QString &set : {QString("split"), QString("other")})
+            QVERIFY(QDir().mkpath(path(set)) &&
+                    tool("wimsplit", {path(set == "split" ? "plain.wim" : "other.wim"),
                                       path(set + "/install.swm"), "1"}));
-        }
         writeFile(path("not-a-wim.wim"), QByteArray(4096, 'x'));
+        writeFile(path("existing.wim"), "keep");
         QDir().mkpath(path("full"));
         m_mountedFull = geteuid() == 0 &&
                         tool("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", path("full")});
@@ -121,89 +144,57 @@ private slots:
     void inspectsEachShape_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("compression");
-        QTest::addColumn<bool>("solid");
-        QTest::addColumn<int>("parts");
-        QTest::newRow("plain LZX") << "plain.wim"
-                                   << "LZX" << false << 1;
-        QTest::newRow("solid") << "solid.wim"
-                               << "XPRESS" << true << 1;
-        QTest::newRow("ESD") << "install.esd"
-                             << "LZMS" << true << 1;
-        QTest::newRow("first piece") << "split/install.swm"
-                                     << "LZX" << false << 3;
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *file, const char *expected) {
+            QTest::newRow(file) << file << expected;
+        };
+        row("plain.wim", "LZX - 1 sizes");
+        row("solid.wim", "XPRESS solid 1 sizes");
+        row("install.esd", "LZMS solid 1 sizes");
+        row("split/install.swm", "LZX - 3 sizes");
+        row("not-a-wim.wim", "“not-a-wim.wim” isn’t a Windows image.");
+        row("none.esd", "“none.esd” couldn’t be read.");
     }
     void inspectsEachShape()
     {
         QFETCH(QString, file);
-        QFETCH(QString, compression);
-        QFETCH(bool, solid);
-        QFETCH(int, parts);
-        const auto inspected = WimImage::inspect(path(file));
-        QVERIFY(std::holds_alternative<WimImage::Info>(inspected));
-        const WimImage::Info &info = std::get<WimImage::Info>(inspected);
-        QCOMPARE(QStringList({info.compressionName, QString::number(info.solid)}),
-                 QStringList({compression, QString::number(solid)}));
-        QCOMPARE(info.totalParts, parts);
-        QCOMPARE(info.editions.size(), kNames.size());
-        for (int i = 0; i < kNames.size(); ++i) {
-            QCOMPARE(fields(info.editions[i]),
-                     QStringList({QString::number(i + 1), kNames[i], "Sample of " + kNames[i],
-                                  "Shown " + kNames[i], kFlags[i]}));
-            QVERIFY(info.editions[i].totalBytes >= m_dataBytes);
-        }
-        QCOMPARE(info.fileSize, quint64(QFileInfo(path(file)).size()));
-        QVERIFY(info.storedBytes <= info.fileSize);
-        QVERIFY(parts > 1 || info.uniqueBytes >= m_dataBytes);
-    }
-
-    void inspectNamesWhatIsWrong()
-    {
-        for (const auto &[file, message] :
-             {std::pair{"not-a-wim.wim", "“not-a-wim.wim” isn’t a Windows image."},
-              std::pair{"none.esd", "“none.esd” couldn’t be read."}}) {
-            const auto inspected = WimImage::inspect(path(file));
-            QVERIFY(std::holds_alternative<Error>(inspected));
-            QCOMPARE(std::get<Error>(inspected).message, QString(message));
-            QVERIFY(std::get<Error>(inspected).details.contains(path(file)));
-        }
+        QFETCH(QString, expected);
+        QStringList wanted(expected);
+        for (int i = 0; i < kNames.size() && !expected.endsWith('.'); ++i)
+            wanted
+                << QString("%1|%2|Sample of %2|Shown %2|%3|1").arg(i + 1).arg(kNames[i], kFlags[i]);
+        QCOMPARE(describe(path(file)), wanted);
     }
 
     void exportKeepsEveryEdition_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<WimCompression>("compression");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("solid") << "solid.wim" << WimCompression::Lzx << "LZX";
-        QTest::newRow("ESD") << "install.esd" << WimCompression::Lzx << "LZX";
-        QTest::newRow("ESD to XPRESS") << "install.esd" << WimCompression::Xpress << "XPRESS";
+        QTest::addColumn<QString>("header");
+        QTest::newRow("solid") << "solid.wim" << WimCompression::Lzx << "LZX - 1 sizes";
+        QTest::newRow("ESD") << "install.esd" << WimCompression::Lzx << "LZX - 1 sizes";
+        QTest::newRow("ESD to XPRESS")
+            << "install.esd" << WimCompression::Xpress << "XPRESS - 1 sizes";
     }
     void exportKeepsEveryEdition()
     {
         QFETCH(QString, file);
         QFETCH(WimCompression, compression);
-        QFETCH(QString, name);
-        const QString out = path(QTest::currentDataTag() + QString(".exported.wim"));
+        QFETCH(QString, header);
+        const QString out = path(QTest::currentDataTag() + QString(".out.wim"));
         const QString pieces = path(QTest::currentDataTag() + QString("/install.swm"));
         Watched watched;
         WimExportOptions options;
         options.compression = compression;
         QCOMPARE(WimImage::exportForSplit(path(file), out, watched.progress(), options).outcome,
                  Outcome::Done);
-        QVERIFY(watched.total >= m_dataBytes && watched.done == watched.total);
-
+        QVERIFY(watched.finished());
+        QCOMPARE(describe(out), QStringList(header) + describe(path(file)).mid(1));
+        for (int i = 1; i <= kNames.size(); ++i)
+            QCOMPARE(listing(out, i), listing(path(file), i));
+        QCOMPARE(listing(out, 1).size(), 4 * 23);
         const auto source = std::get<WimImage::Info>(WimImage::inspect(path(file)));
-        const auto exported = std::get<WimImage::Info>(WimImage::inspect(out));
-        QCOMPARE(exported.compressionName, name);
-        QVERIFY(!exported.solid);
-        QVERIFY(exported.fileSize <= WimImage::estimatedExportBytes(source));
-        QCOMPARE(exported.editions.size(), source.editions.size());
-        for (int i = 0; i < source.editions.size(); ++i) {
-            QCOMPARE(fields(exported.editions[i]), fields(source.editions[i]));
-            QCOMPARE(exported.editions[i].totalBytes, source.editions[i].totalBytes);
-            QCOMPARE(listing(out, i + 1), listing(path(file), i + 1));
-        }
-        QCOMPARE(listing(out, 1).size(), 16);
+        QVERIFY(quint64(QFileInfo(out).size()) <= WimImage::estimatedExportBytes(source));
         QVERIFY(QDir().mkpath(QFileInfo(pieces).path()) && tool("wimsplit", {out, pieces, "1"}));
         QCOMPARE(WimImage::verifySplitSet(pieces, {}).outcome, Outcome::Done);
     }
@@ -212,61 +203,43 @@ private slots:
     {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("destination");
-        QTest::addColumn<int>("stopAt");
-        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<int>("stopAt"); // -1: asks for LZMS output
         QTest::addColumn<QString>("message");
-        QTest::newRow("cancelled") << "install.esd"
-                                   << "out/a.wim" << 1 << Outcome::Cancelled << "";
-        QTest::newRow("cancelled later") << "install.esd"
-                                         << "out/b.wim" << 3 << Outcome::Cancelled << "";
-        QTest::newRow("no folder")
-            << "install.esd"
-            << "none/install.wim" << 0 << Outcome::Failed << "“install.wim” couldn’t be written.";
-        QTest::newRow("disk full") << "install.esd"
-                                   << "full/install.wim" << 0 << Outcome::Failed
-                                   << "There isn’t enough space in “DIR/full”.";
-        QTest::newRow("not a WIM")
-            << "not-a-wim.wim"
-            << "out/c.wim" << 0 << Outcome::Failed << "“not-a-wim.wim” isn’t a Windows image.";
-        // -1: asks for LZMS output.
-        QTest::newRow("LZMS") << "install.esd"
-                              << "out/e.wim" << -1 << Outcome::Failed
-                              << "“install.esd” can’t be split as LZMS.";
-        QTest::newRow("already split")
-            << "split/install.swm"
-            << "out/d.wim" << 0 << Outcome::Failed << "“install.swm” is already split.";
+        const auto row = [](const char *tag, const char *source, const char *destination,
+                            int stopAt, const char *message) {
+            QTest::newRow(tag) << source << destination << stopAt << message;
+        };
+        row("cancelled", "install.esd", "out/a.wim", 1, "");
+        row("cancelled later", "install.esd", "out/b.wim", 3, "");
+        row("no folder", "install.esd", "no/x.wim", 0, "“x.wim” couldn’t be written.");
+        row("disk full", "install.esd", "full/x.wim", 0, "There isn’t enough space in “DIR/full”.");
+        row("not a WIM", "not-a-wim.wim", "out/c.wim", 0, "“not-a-wim.wim” isn’t a Windows image.");
+        row("already split", "split/install.swm", "out/d.wim", 0,
+            "“install.swm” is already split.");
+        row("LZMS", "install.esd", "out/e.wim", -1, "“install.esd” can’t be split as LZMS.");
+        row("never replaces", "install.esd", "existing.wim", 0, "“existing.wim” already exists.");
     }
     void exportLeavesNothingWhenItStops()
     {
         QFETCH(QString, source);
         QFETCH(QString, destination);
         QFETCH(int, stopAt);
-        QFETCH(Outcome, outcome);
         QFETCH(QString, message);
         if (destination.startsWith("full") && !m_mountedFull)
             QSKIP("a full disk is a small tmpfs, which only root can mount");
-        QDir().mkpath(path("out"));
+        const QString folder = QFileInfo(path(destination)).path();
+        const QStringList before = entries(folder);
         Watched watched;
         WimExportOptions options;
         if (stopAt < 0)
             options.compression = WimCompression::Lzms;
+        QDir().mkpath(path("out"));
         const WimImage::Result result = WimImage::exportForSplit(path(source), path(destination),
                                                                  watched.progress(stopAt), options);
-        QCOMPARE(result.outcome, outcome);
+        QCOMPARE(result.outcome, message.isEmpty() ? Outcome::Cancelled : Outcome::Failed);
         QCOMPARE(result.error.message, message.replace("DIR", m_dir.path()));
-        QVERIFY(QDir(QFileInfo(path(destination)).path()).isEmpty());
+        QCOMPARE(entries(folder), before);
         QVERIFY(stopAt <= 0 || watched.calls == quint64(stopAt));
-    }
-
-    void exportNeverReplacesAFile()
-    {
-        writeFile(path("existing.wim"), "keep");
-        const WimImage::Result result =
-            WimImage::exportForSplit(path("install.esd"), path("existing.wim"), {});
-        QCOMPARE(result.outcome, Outcome::Failed);
-        QCOMPARE(result.error.message, QString("“existing.wim” already exists."));
-        QFile kept(path("existing.wim"));
-        QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == "keep");
     }
 
     void verifyFindsWhatIsWrong_data()
@@ -274,87 +247,46 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QString>("message");
-        QTest::newRow("intact") << "" << Outcome::Done << "";
-        QTest::newRow("names in capitals") << "rename" << Outcome::Done << "";
-        QTest::newRow("piece missing")
-            << "remove" << Outcome::Failed
-            << "Piece 2 of 3 of the split image “install.swm” is missing.";
-        QTest::newRow("byte flipped")
-            << "flip" << Outcome::Failed << "The split image “install.swm” is damaged.";
-        QTest::newRow("foreign piece")
-            << "foreign" << Outcome::Failed
-            << "“install4.swm” doesn’t belong to the split image “install.swm”.";
-        QTest::newRow("cancelled") << "cancel" << Outcome::Cancelled << "";
+        const auto row = [](const char *change, Outcome outcome, const QString &message = {}) {
+            QTest::newRow(change) << QString(change) << outcome << message;
+        };
+        const QString split = "split image “install.swm”";
+        row("intact", Outcome::Done);
+        row("names in capitals", Outcome::Done);
+        row("piece missing", Outcome::Failed, "Piece 2 of 3 of the " + split + " is missing.");
+        row("byte flipped", Outcome::Failed, "The " + split + " is damaged.");
+        row("foreign piece", Outcome::Failed,
+            "“install2.swm” doesn’t belong to the " + split + ".");
+        row("cancelled", Outcome::Cancelled);
     }
     void verifyFindsWhatIsWrong()
     {
         QFETCH(QString, change);
         QFETCH(Outcome, outcome);
         QFETCH(QString, message);
-        const QDir set(path(QString("verify-") + QTest::currentDataTag()));
+        const QDir set(path("verify " + change));
         QVERIFY(set.mkpath("."));
         for (const QString &name : QDir(path("split")).entryList(QDir::Files))
             QVERIFY(QFile::copy(path("split/" + name), set.filePath(name)));
         QFile second(set.filePath("install2.swm"));
-        if (change == "rename")
+        if (change == "names in capitals")
             QVERIFY(second.rename(set.filePath("INSTALL2.SWM")));
-        if (change == "remove")
+        if (change == "piece missing" || change == "foreign piece")
             QVERIFY(second.remove());
-        if (change == "flip") {
+        if (change == "foreign piece") // the same blobs, from another set
+            QVERIFY(QFile::copy(path("other/install2.swm"), second.fileName()));
+        if (change == "byte flipped") {
             QVERIFY(second.open(QIODevice::ReadWrite) && second.seek(second.size() / 2));
             const char byte = second.peek(1).at(0);
             QVERIFY(second.putChar(char(~byte)));
             second.close();
         }
-        if (change == "foreign")
-            QVERIFY(QFile::copy(path("other/install2.swm"), set.filePath("install4.swm")));
         Watched watched;
         const WimImage::Result result = WimImage::verifySplitSet(
-            set.filePath("install.swm"), watched.progress(change == "cancel" ? 2 : 0));
+            set.filePath("install.swm"), watched.progress(change == "cancelled" ? 2 : 0));
         QCOMPARE(result.error.message, message);
         QCOMPARE(result.outcome, outcome);
-        if (outcome == Outcome::Done)
-            QVERIFY(watched.total >= m_dataBytes && watched.done == watched.total);
-    }
-
-    // The sample maker's shapes, read back from its ISO.
-    void sampleShapes_data()
-    {
-        QTest::addColumn<QString>("shape");
-        QTest::addColumn<QString>("image");
-        QTest::addColumn<QString>("expected"); // compression, solid, edition names
-        QTest::newRow("ESD") << "--esd --editions 3"
-                             << "install.esd"
-                             << "LZMS 1 Windows 11 Home,Windows 11 Pro,Windows 11 Home N";
-        QTest::newRow("solid LZX") << "--solid --lzx --editions 2"
-                                   << "install.wim"
-                                   << "LZMS 1 Windows 11 Home,Windows 11 Pro";
-        QTest::newRow("LZX") << "--lzx"
-                             << "install.wim"
-                             << "LZX 0 Windows 10 Pro";
-    }
-    void sampleShapes()
-    {
-        QFETCH(QString, shape);
-        QFETCH(QString, image);
-        QFETCH(QString, expected);
-        const QString iso = path(QTest::currentDataTag() + QString(".iso"));
-        QVERIFY(tool(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso",
-                     shape.split(' ') + QStringList{"--wim-mib", "2", iso}));
-        QProcess isoinfo;
-        isoinfo.start("isoinfo", {"-R", "-i", iso, "-f"});
-        QVERIFY(isoinfo.waitForFinished());
-        QCOMPARE(QString(isoinfo.readAll()).split('\n').filter("/sources/install."),
-                 QStringList("/sources/" + image));
-        isoinfo.setStandardOutputFile(path(image));
-        isoinfo.start("isoinfo", {"-R", "-i", iso, "-x", "/sources/" + image});
-        QVERIFY(isoinfo.waitForFinished());
-        const auto info = std::get<WimImage::Info>(WimImage::inspect(path(image)));
-        QStringList names;
-        for (const WimImage::Edition &edition : info.editions)
-            names << edition.name;
-        QCOMPARE(QString("%1 %2 %3").arg(info.compressionName).arg(info.solid).arg(names.join(',')),
-                 expected);
+        QVERIFY(outcome != Outcome::Done || watched.finished());
     }
 };
 
