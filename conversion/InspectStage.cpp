@@ -39,7 +39,7 @@ void Conversion::inspected(std::variant<SourceCheck::Layout, Error> result)
     Log::write(QStringLiteral("%1: %2 edition(s) (%3), %4%5, %6 bytes")
                    .arg(QFileInfo(m_layout.imagePath).fileName())
                    .arg(m_layout.wim.editions.size())
-                   .arg(editions.join(QStringLiteral(", ")), m_layout.wim.compression,
+                   .arg(editions.join(QStringLiteral(", ")), m_layout.wim.compressionName,
                         m_layout.wim.solid ? QStringLiteral(" solid") : QString())
                    .arg(m_layout.imageBytes));
     if (!isRunning()) {

@@ -22,8 +22,6 @@ QString tr(const char *text)
 }
 
 constexpr qint64 kMarginBytes = 64LL << 20;
-// LZX without solid blocks takes somewhat more room than the LZMS of an ESD.
-constexpr double kExportGrowth = 1.3;
 
 qint64 withMargin(qint64 bytes)
 {
@@ -115,14 +113,17 @@ namespace SourceCheck {
 
 Needs spaceNeeded(const Layout &layout, bool direct, bool sameFileSystem)
 {
-    const qint64 image = layout.imageBytes;
-    const qint64 pieces = layout.needsExport() ? qint64(double(image) * kExportGrowth) : image;
-    const qint64 rest = layout.treeBytes - image; // everything but the Windows image
-    // The copy path holds the staged tree, the image (or its export) and the
-    // pieces at once; the direct path only the pieces.
-    const qint64 temporaryPeak = direct ? pieces : rest + image + pieces;
-    const qint64 afterSplit = direct ? pieces : rest + pieces;
-    const qint64 output = rest + pieces;
+    // The install.wim that is split (a solid image's export), and its pieces,
+    // which take about as much again.
+    const qint64 wim = layout.needsExport() ? qint64(WimImage::estimatedExportBytes(layout.wim))
+                                            : layout.imageBytes;
+    const qint64 rest = layout.treeBytes - layout.imageBytes; // all but the Windows image
+    const qint64 staged = direct ? 0 : rest;
+    // The direct path splits a plain image where it lies, on the mount.
+    const qint64 wimInTemporary = direct && !layout.needsExport() ? 0 : wim;
+    const qint64 temporaryPeak = staged + wimInTemporary + wim;
+    const qint64 afterSplit = staged + wim;
+    const qint64 output = rest + wim;
     if (sameFileSystem)
         return {withMargin(std::max(temporaryPeak, afterSplit + output)), 0};
     return {withMargin(temporaryPeak), withMargin(output)};

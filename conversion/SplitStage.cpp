@@ -167,8 +167,8 @@ void Conversion::verifyStage()
     beginMeasuring(StageDetail::Stage::Verify, 0);
     inBackground(
         [this, first = PathName::join(m_piecesFolder, QStringLiteral("install.swm"))] {
-            return WimImage::verifySplitSet(first, [this](qint64 done, qint64 total) {
-                m_meter.set(done, total);
+            return WimImage::verifySplitSet(first, [this](quint64 done, quint64 total) {
+                m_meter.set(qint64(done), qint64(total));
                 return isRunning();
             });
         },

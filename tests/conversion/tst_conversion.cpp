@@ -343,7 +343,7 @@ private slots:
         QTest::newRow("no install.wim, no install.esd") << "no Windows image"
                                                         << "neither";
         QTest::newRow("not a WIM") << "not a WIM"
-                                   << "“install.wim” is not a Windows image";
+                                   << "“install.wim” isn’t a Windows image";
         QTest::newRow("destination is a folder") << "destination is a folder"
                                                  << "is a folder";
         QTest::newRow("destination is the source") << "destination is the source"
@@ -408,7 +408,7 @@ private slots:
             << "wimsplit.bigpiece"
             << "install3.swm holds 4294967296 bytes" << false;
         QTest::newRow("pieces do not verify") << "wimsplit.corrupt"
-                                              << "does not verify" << false;
+                                              << "“install.swm”" << false;
         QTest::newRow("build fails") << "makehybrid.fail"
                                      << "it went wrong here" << true;
         QTest::newRow("sources cannot be made writable")
