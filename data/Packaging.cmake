@@ -17,10 +17,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # for the read-only mount of the source.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "wimtools, genisoimage, fuse3")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, qt6-wayland")
-# The first line is the synopsis; CPack indents the rest as the extended description.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "make a Windows installation ISO fit on FAT32 media
-A Windows installation image keeps the system in sources/install.wim, which
+# The extended description; CPack puts the summary above it as the synopsis.
+set(CPACK_PACKAGE_DESCRIPTION
+  "A Windows installation image keeps the system in sources/install.wim, which
 is often larger than the 4 GiB that FAT32 allows. isoswm makes a new ISO in
 which that file is split by wimlib into install.swm pieces of at most
 2048 MB, so that the installer can be copied to a FAT32 USB stick.
