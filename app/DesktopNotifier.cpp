@@ -22,7 +22,8 @@ DesktopNotifier::DesktopNotifier(ViewController *controller, const QDBusConnecti
     : QObject(parent), m_bus(bus)
 {
     connect(controller, &ViewController::conversionEnded, this, [this, controller](bool ok) {
-        if (QGuiApplication::applicationState() != Qt::ApplicationActive)
+        // No focused window: the user is in another application.
+        if (!QGuiApplication::focusWindow())
             notify(ok, controller->saveISOPath());
     });
     m_bus.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), this,

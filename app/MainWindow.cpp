@@ -61,10 +61,11 @@ MainWindow::MainWindow(ViewController *controller, AppDelegate *delegate, QWidge
     setCentralWidget(m_header);
     buildMenus();
     describeForAccessibility();
-    // Return presses the main button wherever the focus is; Space presses the focused one.
+    // Return presses the main button (unless it is disabled) wherever the focus
+    // is; Space presses the focused one.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
-        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this,
-                &MainWindow::pressMainButton);
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, m_mainButton,
+                &QAbstractButton::click);
 
     bindController();
     m_controller->viewDidLoad();
@@ -103,12 +104,6 @@ void MainWindow::dropEvent(QDropEvent *event)
         return event->ignore();
     event->setDropAction(Qt::CopyAction);
     event->accept();
-}
-
-void MainWindow::pressMainButton()
-{
-    if (m_mainButton->isEnabled())
-        m_mainButton->click();
 }
 
 void MainWindow::bindController()

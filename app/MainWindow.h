@@ -72,7 +72,6 @@ private:
     void showSource();
     void updateMainButtonEnabled();
     void showVersion();
-    void pressMainButton();
 
     bool conversionActive() const;
     bool askToStop();

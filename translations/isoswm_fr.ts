@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>Splits install.wim so a Windows ISO fits on FAT32 media</source>
-        <translation>Découpe install.wim pour qu’une ISO Windows tienne sur un support FAT32</translation>
+        <translation>Découpe install.wim pour qu’une ISO Windows tienne sur FAT32</translation>
     </message>
     <message>
         <source>Select Windows ISO...</source>

@@ -1,104 +1,29 @@
-#include "AppDelegate.h"
-#include "Bundle.h"
+#include "AppRig.h"
+#include "Appearance.h"
 #include "LicenseWindow.h"
 #include "Log.h"
-#include "MainWindow.h"
+#include "QNSHeaderSheetView.h"
 #include "QNSOvalButton.h"
 #include "QNSPromoManager.h"
-#include "ScriptedPrompts.h"
-#include "ViewController.h"
 #include "WidgetPrompts.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
-#include <QProcess>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    file.write(bytes);
-}
-
-// Runs a program to its end; its combined output in `output`.
-bool runTool(const QString &program, const QStringList &arguments, QString *output)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) &&
-                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    *output = QString::fromUtf8(process.readAll());
-    return ok;
-}
-
-// A main window on its own controller, whose panels answer from a script.
-struct Window {
-    ScriptedPrompts prompts;
-    ViewController controller{&prompts};
-    AppDelegate delegate;
-    MainWindow window{&controller, &delegate};
-};
-
-// A small volume folder that the fake disk tools attach, and a temporary folder.
-struct FakeVolume {
-    QTemporaryDir root;
-    QString source = root.filePath("images/Win10_x64.iso");
-    QString destination = root.filePath("Win10_x64.iso-split.iso");
-
-    FakeVolume()
-    {
-        const QString volume = root.filePath("volumes/CCCOMA_X64FRE_EN-US_DV9");
-        QDir().mkpath(root.filePath("tmp"));
-        writeFile(source, "an image");
-        writeFile(volume + "/setup.exe", "MZ");
-        writeFile(volume + "/sources/install.wim", QByteArray(64 * 1024, 'w'));
-        // Enough items that the copy is still going when a test presses Cancel.
-        for (int i = 0; i < 40; ++i)
-            writeFile(volume + QStringLiteral("/sources/file%1.dll").arg(i), "dll");
-        writeFile(root.filePath("fake/attach.out"),
-                  "/dev/disk4\tGUID_partition_scheme\t\n/dev/disk4s1\tWindows_NTFS\t" +
-                      QFile::encodeName(volume) + "\n");
-        qputenv("FAKE_DIR", QFile::encodeName(root.filePath("fake")));
-        qputenv("TMPDIR", QFile::encodeName(root.filePath("tmp")));
-    }
-    ~FakeVolume() { qunsetenv("TMPDIR"); }
-};
-
-// A shown window whose conversions run for real against the fake volume.
-struct WindowRig : FakeVolume, Window {
-    WindowRig()
-    {
-        controller.setTools({QStringLiteral(ISOSWM_FAKES_DIR "/hdiutil"),
-                             QStringLiteral(ISOSWM_FAKES_DIR "/diskutil")});
-        window.show();
-    }
-
-    // Presses the main button into a running conversion.
-    bool startConversion()
-    {
-        controller.setIsoPath(source);
-        prompts.saveAnswers.push_back(destination);
-        QTest::mouseClick(window.mainButton(), Qt::LeftButton);
-        return controller.isRunning();
-    }
-};
 
 // Answers the modal dialogs that come up, in order; a step returns false while
 // the modal widget is not the one it awaits.
@@ -133,6 +58,9 @@ class TestApp : public QObject {
 private slots:
     void initTestCase()
     {
+        // Remembered folders and geometry go to a settings file of the tests' own.
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
         Log::setEchoToStderr(false);
         Bundle::setResourcesPath(m_resources.path());
     }
@@ -210,19 +138,22 @@ private slots:
         writeFile(licence, terms);
         show();
         QCOMPARE(view->toPlainText(), QString::fromUtf8(terms));
-        // Shown twice: the text is replaced, not appended; a changed file is read anew.
-        window.close();
+        // Esc closes it. Shown twice: the text is replaced, not appended; a changed
+        // file is read anew.
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
         writeFile(licence, "changed terms\n");
         show();
         show();
         QVERIFY(window.isVisible());
         QCOMPARE(view->toPlainText(), QStringLiteral("changed terms\n"));
 
-        // All of it in the control-text colour.
-        const QRgb controlText = view->palette().color(QPalette::ButtonText).rgb();
-        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next())
-            for (auto it = block.begin(); !it.atEnd(); ++it)
-                QCOMPARE(it.fragment().charFormat().foreground().color().rgb(), controlText);
+        // All of it, to the last character, in the control-text colour.
+        QTextCursor last(view->document());
+        last.movePosition(QTextCursor::End);
+        QCOMPARE(last.charFormat().foreground().color(),
+                 view->palette().color(QPalette::ButtonText));
 
         // A window that is gone is skipped; the text view is still filled.
         auto *gone = new QWidget;
@@ -251,13 +182,17 @@ private slots:
         QCOMPARE(shown.count(), 2);
         QCOMPARE(shown.at(0).at(0).value<QObject *>(), &controller);
         QCOMPARE(shown.at(1).at(0).value<QObject *>(), &delegate);
-        // Asked again while open, the same window comes up.
+        // Asked again while open, the same window comes up; Esc closes it.
         QCOMPARE(manager->promoWindow(), promo);
+        QVERIFY(QTest::qWaitForWindowActive(promo));
+        QTest::keyClick(promo, Qt::Key_Escape);
+        QTRY_VERIFY(!manager->promoWindow());
     }
 
     void mainButtonDisabledWhileStopping()
     {
         WindowRig rig;
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
         QNSOvalButton *button = rig.window.mainButton();
         QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
         QVERIFY(rig.startConversion());
@@ -271,6 +206,7 @@ private slots:
         QCOMPARE(button->title(), QStringLiteral("Cancel"));
         QVERIFY(!button->isEnabled());
         QTest::mouseClick(button, Qt::LeftButton);
+        QTest::keyClick(&rig.window, Qt::Key_Return);
         QCOMPARE(rig.prompts.savePanels.size(), 1);
 
         // Enabled again once cleanup hands "Save..." back; a stop by hand leaves
@@ -280,9 +216,12 @@ private slots:
         QCOMPARE(ended.count(), 1);
         QVERIFY(rig.window.isVisible());
 
-        // Idle again: one press asks for a destination anew.
-        QTest::mouseClick(button, Qt::LeftButton);
+        // Idle again: Return presses the main button, wherever the focus is, and
+        // asks for a destination anew.
+        rig.window.sourceButton()->setFocus();
+        QTest::keyClick(&rig.window, Qt::Key_Return);
         QCOMPARE(rig.prompts.savePanels.size(), 2);
+        QCOMPARE(rig.prompts.openPanels.size(), 0);
     }
 
     void closeWhileRunningAsksAndWaits()
@@ -293,10 +232,13 @@ private slots:
         rig.window.setStopQuestion([&] { return ++asked, stop; });
         QSignalSpy closed(&rig.window, &MainWindow::closed);
 
-        // Idle: closes at once without a question.
+        // Idle: closes at once without a question; the next window comes up
+        // where and as large as this one was.
+        rig.window.setGeometry(40, 50, 610, 333);
         QVERIFY(rig.window.close());
         QCOMPARE(closed.count(), 1);
         QCOMPARE(asked, 0);
+        QCOMPARE(Window().window.geometry(), QRect(40, 50, 610, 333));
         rig.window.show();
 
         // Declined: the conversion goes on and the window stays.
@@ -322,86 +264,6 @@ private slots:
                  QStringList());
     }
 
-    void fullConversionWithRealTools()
-    {
-        const QString hdiutil = QStringLiteral(ISOSWM_LIBEXEC_DIR "/hdiutil");
-        const QString wimcapture = QStandardPaths::findExecutable("wimcapture");
-        const QString genisoimage = QStandardPaths::findExecutable("genisoimage");
-        const QString isoinfo = QStandardPaths::findExecutable("isoinfo");
-        if (!QFileInfo::exists("/dev/fuse") || !QFileInfo(hdiutil).isExecutable() ||
-            wimcapture.isEmpty() || genisoimage.isEmpty() || isoinfo.isEmpty())
-            QSKIP("needs FUSE, the built disk tools, wimtools and genisoimage");
-
-        // A small installation image: a real WIM inside a UDF disc image whose
-        // label is ours alone, so no other mount of the machine is touched.
-        QTemporaryDir root;
-        const QString tree = root.filePath("tree");
-        const QString source = root.filePath("Win10_x64.iso");
-        const QString destination = root.filePath("Win10_x64.iso-split.iso");
-        writeFile(root.filePath("payload/a.txt"), QByteArray(300000, 'a'));
-        writeFile(root.filePath("payload/b/c.bin"), QByteArray(120000, 'c'));
-        writeFile(tree + "/setup.exe", "MZ");
-        writeFile(tree + "/boot/bcd", "boot data");
-        QDir().mkpath(tree + "/sources");
-        QDir().mkpath(root.filePath("tmp"));
-        QString output;
-        QVERIFY2(runTool(wimcapture,
-                         {root.filePath("payload"), tree + "/sources/install.wim", "Test"},
-                         &output),
-                 qPrintable(output));
-        QVERIFY2(runTool(genisoimage,
-                         {"-quiet", "-udf", "-iso-level", "3", "-R", "-V", "ISOSWM_APP_TEST", "-o",
-                          source, tree},
-                         &output),
-                 qPrintable(output));
-        qputenv("TMPDIR", QFile::encodeName(root.filePath("tmp")));
-        Bundle::setResourcesPath(QStringLiteral(ISOSWM_SHARE_DIR));
-
-        Window w;
-        auto &[prompts, controller, delegate, window] = w;
-        prompts.saveAnswers.push_back(destination);
-        window.show();
-
-        // What the window showed, in order; the window's own connections run first.
-        QList<int> values;
-        QStringList texts, titles;
-        connect(window.progressBar(), &QProgressBar::valueChanged, this,
-                [&](int v) { values << v; });
-        connect(&controller, &ViewController::progressTextChanged, this,
-                [&] { texts << window.statusLabel()->text(); });
-        connect(&controller, &ViewController::mainButtonTitleChanged, this,
-                [&] { titles << window.mainButton()->title(); });
-        QSignalSpy ended(&controller, &ViewController::conversionEnded);
-
-        controller.setIsoPath(source);
-        QTest::mouseClick(window.mainButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 180000);
-        qunsetenv("TMPDIR");
-
-        QCOMPARE(ended.at(0).at(0).toBool(), true);
-        QCOMPARE(values, (QList<int>{3, 5, 25, 35, 40, 80, 90, 0}));
-        for (const char *text : {"copying setup.exe", "Splitting install.wim", "Creating ISO"})
-            QVERIFY2(texts.contains(text), text);
-        QCOMPARE(texts.last(), QString());
-        QCOMPARE(titles, (QStringList{"Cancel", "Save..."}));
-        QTRY_COMPARE(prompts.alerts.size(), 1);
-        QVERIFY2(prompts.alerts.first().startsWith("alert:ISO creation completed|"),
-                 qPrintable(prompts.alerts.first()));
-        QVERIFY(window.mainButton()->isEnabled());
-        QCOMPARE(QDir(root.filePath("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList());
-
-        // The new image holds the pieces instead of install.wim, and the rest as it was.
-        QVERIFY2(runTool(isoinfo, {"-R", "-f", "-i", destination}, &output), qPrintable(output));
-        const QStringList listing = output.split('\n', Qt::SkipEmptyParts);
-        for (const char *path : {"/sources/install.swm", "/setup.exe", "/boot/bcd"})
-            QVERIFY2(listing.contains(path), qPrintable(output));
-        QVERIFY2(!listing.contains("/sources/install.wim"), qPrintable(output));
-        // No mount of the source is left behind.
-        QVERIFY(runTool(hdiutil, {"info", "-plist"}, &output));
-        QVERIFY2(!output.contains(source), qPrintable(output));
-    }
-
     void savedNameGetsAllowedExtension()
     {
         // Compared without case; a dot in a folder's name is no extension.
@@ -419,7 +281,7 @@ private slots:
         QWidget parent;
         WidgetPrompts prompts(&parent);
         QString prefilled;
-        QStringList questions;
+        QStringList questions, openedIn;
         const auto accept = [&](const QString &typed) {
             return [&, typed](QWidget *modal) {
                 QFileDialog *panel = asSavePanel(modal);
@@ -428,6 +290,7 @@ private slots:
                 auto *name = panel->findChild<QLineEdit *>("fileNameEdit");
                 if (prefilled.isNull())
                     prefilled = name->text();
+                openedIn << panel->directory().absolutePath();
                 panel->setDirectory(out.path());
                 // Typed as a user would; selectFile() leaves a focused name field alone.
                 name->setText(typed);
@@ -471,7 +334,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("an older ISO"));
 
+        // The next panel opens in the folder used last.
         QCOMPARE(prompts.runSavePanel(panel), std::optional<QString>(out.filePath("new.iso")));
+        QCOMPARE(openedIn.value(2), out.path());
         QCOMPARE(questions.size(), 2);
         QCOMPARE(prompts.runSavePanel(panel), std::nullopt);
         QVERIFY(script.steps.empty());
@@ -507,11 +372,87 @@ private slots:
         static_cast<QDialog *>(panel)->accept();
         QCOMPARE(answers, (std::vector<std::optional<QString>>{iso}));
 
+        // The next one opens where the image was found; dismissed, it answers nothing.
         panel = open();
         QVERIFY(panel);
+        QCOMPARE(panel->directory().absolutePath(), dir.path());
         panel->reject();
         QCOMPARE(answers.size(), size_t(2));
         QCOMPARE(answers[1], std::nullopt);
+    }
+
+    void isoDroppedOrNamedBecomesSource()
+    {
+        WindowRig rig;
+        MainWindow &window = rig.window;
+        QSignalSpy notices(window.header(), &QNSHeaderSheetView::fileDropped);
+        // Entered on the band as the platform would, then dropped on the window
+        // when the band passed the entry on.
+        const auto drag = [&](const QString &path) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter({20, 120}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window.header(), &enter);
+            QDropEvent drop({20, 120}, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            if (enter.isAccepted() && notices.isEmpty())
+                QApplication::sendEvent(&window, &drop);
+            return enter.isAccepted() && drop.isAccepted();
+        };
+        const QString other = rig.root.filePath("images/OTHER.ISO");
+        writeFile(other, "an image");
+        QVERIFY(drag(other));
+        QCOMPARE(rig.controller.isoPath(), other);
+        // A ".volpack" drag stays the band's own notice and leaves the source alone.
+        QVERIFY(!drag(rig.root.filePath("x.volpack")));
+        QCOMPARE(notices.count(), 1);
+        QCOMPARE(rig.controller.isoPath(), other);
+
+        // Named on the command line: a relative path or a file URL; not a missing
+        // file or a folder.
+        QVERIFY(window.openSource(QDir::current().relativeFilePath(rig.source)));
+        QCOMPARE(rig.controller.isoPath(), rig.source);
+        QVERIFY(window.openSource(QUrl::fromLocalFile(other).toString()));
+        QCOMPARE(rig.controller.isoPath(), other);
+        QVERIFY(!window.openSource(rig.root.filePath("missing.iso")));
+        QVERIFY(!window.openSource(rig.root.path()));
+        // Neither changes the source of a running conversion.
+        QVERIFY(rig.startConversion());
+        QVERIFY(!drag(other));
+        QVERIFY(!window.openSource(other));
+        QCOMPARE(rig.controller.isoPath(), rig.source);
+        rig.controller.convertButtonPressed();
+        QTRY_VERIFY(!rig.controller.isWindingDown());
+    }
+
+    void readsWellUnderDarkDesktop()
+    {
+        // The desktop's palette as a dark theme gives it.
+        const QPalette desktop = QApplication::palette();
+        QApplication::setPalette(QPalette(QColor(0x3a, 0x3a, 0x3a)));
+        Appearance::apply(*qApp);
+        Window w;
+        LicenseWindow licence;
+        w.delegate.setLicenseTextView(licence.textView());
+        w.delegate.showLicenseWindow();
+        const auto legible = [](const QWidget *widget, QPalette::ColorRole text,
+                                QPalette::ColorRole back = QPalette::Window) {
+            const QPalette &p = widget->palette();
+            return p.color(back).lightness() < 100 &&
+                   p.color(text).lightness() - p.color(back).lightness() > 90;
+        };
+        QVERIFY(legible(w.window.menuBar(), QPalette::ButtonText));
+        QVERIFY(legible(w.window.versionLabel(), QPalette::WindowText));
+        QVERIFY(legible(w.window.sourceLabel(), QPalette::WindowText));
+        QVERIFY(legible(w.window.promotionsButton(), QPalette::ButtonText));
+        QVERIFY(legible(licence.textView(), QPalette::ButtonText, QPalette::Base));
+        QApplication::setPalette(desktop);
+
+        // Named for assistive tools. (Announcements need a screen reader's bridge,
+        // which the offscreen platform lacks.)
+        for (QWidget *widget : std::initializer_list<QWidget *>{
+                 w.window.progressBar(), w.window.mainButton(), w.window.sourceButton()})
+            QVERIFY(
+                !QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name).isEmpty());
     }
 
     void errorAlertShowsMessageAndDetails()
