@@ -10,10 +10,7 @@
 #include "ScriptedPrompts.h"
 #include "ViewController.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 inline void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -32,13 +29,17 @@ struct Window {
 };
 
 // A small volume folder that the fake disk tools attach, a temporary folder,
-// and resources whose wimsplit is the fake one.
-struct FakeVolume {
+// resources whose wimsplit is the fake one, and a shown window on them all.
+struct WindowRig {
     QTemporaryDir root;
     QString source = root.filePath("images/Win10_x64.iso");
     QString destination = root.filePath("Win10_x64.iso-split.iso");
+    Window w;
+    ScriptedPrompts &prompts = w.prompts;
+    ViewController &controller = w.controller;
+    MainWindow &window = w.window;
 
-    FakeVolume()
+    WindowRig()
     {
         const QString volume = root.filePath("volumes/CCCOMA_X64FRE_EN-US_DV9");
         QDir().mkpath(root.filePath("tmp"));
@@ -52,28 +53,17 @@ struct FakeVolume {
                   "/dev/disk4\tGUID_partition_scheme\t\n/dev/disk4s1\tWindows_NTFS\t" +
                       QFile::encodeName(volume) + "\n");
         QDir().mkpath(root.filePath("resources/tools/bin"));
-        QFile::link(QStringLiteral(ISOSWM_FAKES_DIR "/wimsplit"),
-                    root.filePath("resources/tools/bin/wimsplit"));
+        QFile::link(ISOSWM_FAKES_DIR "/wimsplit", root.filePath("resources/tools/bin/wimsplit"));
         Bundle::setResourcesPath(root.filePath("resources"));
         qputenv("FAKE_DIR", QFile::encodeName(root.filePath("fake")));
         qputenv("TMPDIR", QFile::encodeName(root.filePath("tmp")));
+        controller.setTools({ISOSWM_FAKES_DIR "/hdiutil", ISOSWM_FAKES_DIR "/diskutil"});
+        window.show();
     }
-    ~FakeVolume()
+    ~WindowRig()
     {
         qunsetenv("TMPDIR");
         Bundle::setResourcesPath({});
-    }
-    // A file in the scenario folder that steers the fake tools.
-    void scenario(const QString &name) { writeFile(root.filePath("fake/" + name), "x"); }
-};
-
-// A shown window whose conversions run for real against the fake volume.
-struct WindowRig : FakeVolume, Window {
-    WindowRig()
-    {
-        controller.setTools({QStringLiteral(ISOSWM_FAKES_DIR "/hdiutil"),
-                             QStringLiteral(ISOSWM_FAKES_DIR "/diskutil")});
-        window.show();
     }
 
     // Presses the main button into a running conversion.

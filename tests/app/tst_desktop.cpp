@@ -5,19 +5,11 @@
 #include "DesktopNotifier.h"
 #include "Log.h"
 #include "LogWindow.h"
-#include "QNSOvalButton.h"
 #include "SleepInhibitor.h"
 #include "Translations.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QDBusConnection>
-#include <QDBusUnixFileDescriptor>
-#include <QPlainTextEdit>
-#include <QProcess>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTranslator>
+#include <QtDBus>
+#include <QtWidgets>
 #include <fcntl.h>
 #include <poll.h>
 #include <thread>
@@ -25,30 +17,30 @@
 
 namespace {
 
-// logind's Manager: hands out the write end of a pipe per lock; the lock is
-// released once its read end sees the end of the pipe.
+// logind hands out the write end of a pipe per lock; a lock is released once
+// every copy of it is closed and its read end sees the end of the pipe.
 class FakeLogind : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public:
-    QStringList requests;
+    QStringList calls; // as "Member|argument|...", here and below
     std::vector<int> lockEnds;
     ~FakeLogind() override { std::for_each(lockEnds.begin(), lockEnds.end(), ::close); }
-    bool released(size_t lock) const
+    bool released() const
     {
-        pollfd end{lockEnds.at(lock), POLLIN, 0};
+        pollfd end{lockEnds.back(), POLLIN, 0};
         return ::poll(&end, 1, 0) == 1 && (end.revents & POLLHUP);
     }
 public slots:
-    QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &, const QString &,
+    QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &who, const QString &,
                                     const QString &mode)
     {
-        requests << what + "|" + mode;
-        int pipe[2];
-        ::pipe2(pipe, O_CLOEXEC);
-        lockEnds.push_back(pipe[0]);
-        QDBusUnixFileDescriptor lock(pipe[1]);
-        ::close(pipe[1]);
+        calls << "Inhibit|" + what + "|" + who + "|" + mode;
+        int ends[2];
+        ::pipe2(ends, O_CLOEXEC);
+        lockEnds.push_back(ends[0]);
+        const QDBusUnixFileDescriptor lock(ends[1]);
+        ::close(ends[1]);
         return lock;
     }
 };
@@ -57,13 +49,13 @@ class FakeNotifications : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    QStringList notes; // "summary|body|actions"
+    QStringList calls;
 public slots:
-    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
-                const QStringList &actions, const QVariantMap &, int)
+    uint Notify(const QString &, uint, const QString &icon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &, int)
     {
-        notes << summary + "|" + body + "|" + actions.join(',');
-        return 40 + notes.size();
+        calls << QStringList{"Notify", icon, summary, body, actions.join(',')}.join('|');
+        return 40 + calls.size();
     }
 signals:
     void ActionInvoked(uint id, const QString &actionKey);
@@ -73,9 +65,12 @@ class FakeFileManager : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 public:
-    QStringList shown;
+    QStringList calls;
 public slots:
-    void ShowItems(const QStringList &uris, const QString &) { shown << uris; }
+    void ShowItems(const QStringList &uris, const QString &)
+    {
+        calls << "ShowItems|" + uris.join(',');
+    }
 };
 
 } // namespace
@@ -83,28 +78,27 @@ public slots:
 class TestDesktop : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_busFolder;
     QProcess m_bus;
     QString m_address;
-    QTemporaryDir m_busFolder;
 
     // A connection of its own to the private bus, as another process would have.
     QDBusConnection connect(const QString &name)
     {
         return QDBusConnection::connectToBus(m_address, name);
     }
-    template <typename Fake> void serve(Fake *fake, const QString &service, const QString &path)
+    void serve(QObject *fake, const QString &service, const QString &path)
     {
         QDBusConnection bus = connect(service);
-        QVERIFY(bus.registerService(service));
-        QVERIFY(bus.registerObject(path, fake, QDBusConnection::ExportAllContents));
+        QVERIFY(bus.registerService(service) &&
+                bus.registerObject(path, fake, QDBusConnection::ExportAllContents));
     }
 
 private slots:
     void initTestCase()
     {
         Log::setEchoToStderr(false);
-        // A bus of the test's own: nothing of the machine's can answer or be
-        // started on it.
+        // Nothing of the machine's can answer or be started on this bus.
         writeFile(m_busFolder.filePath("bus.conf"),
                   "<busconfig><type>session</type><listen>unix:dir=" +
                       QFile::encodeName(m_busFolder.path()) +
@@ -114,7 +108,6 @@ private slots:
                                     "--config-file=" + m_busFolder.filePath("bus.conf")});
         QVERIFY(m_bus.waitForReadyRead(10000));
         m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
-        QVERIFY(connect("product").isConnected());
     }
 
     void cleanupTestCase()
@@ -126,7 +119,7 @@ private slots:
     void sleepInhibitedWhileConverting_data()
     {
         QTest::addColumn<QString>("scenario");
-        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("stop");
         QTest::newRow("completed") << ""
                                    << "";
         QTest::newRow("cancelled") << "wimsplit.hang"
@@ -134,40 +127,37 @@ private slots:
         QTest::newRow("application quit") << "wimsplit.hang"
                                           << "quit";
         // The mount fails before logind has answered: the lock it sends is let go.
-        QTest::newRow("failed at once") << "attach.out"
+        QTest::newRow("failed at once") << "-attach.out"
                                         << "";
     }
 
     void sleepInhibitedWhileConverting()
     {
         QFETCH(QString, scenario);
-        QFETCH(QString, end);
+        QFETCH(QString, stop);
         FakeLogind logind;
         serve(&logind, "org.freedesktop.login1", "/org/freedesktop/login1");
         WindowRig rig;
-        if (scenario == "attach.out")
-            QFile::remove(rig.root.filePath("fake/attach.out"));
+        if (scenario.startsWith('-'))
+            QFile::remove(rig.root.filePath("fake/" + scenario.mid(1)));
         else if (!scenario.isEmpty())
-            rig.scenario(scenario);
-        auto *inhibitor = new SleepInhibitor(&rig.controller, connect("product"));
+            writeFile(rig.root.filePath("fake/" + scenario), "x");
+        auto inhibitor = std::make_unique<SleepInhibitor>(&rig.controller, connect("product"));
         QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
         rig.startConversion();
-        QTRY_COMPARE(logind.requests, QStringList{"sleep:idle|block"});
-        if (!end.isEmpty()) {
+        QTRY_COMPARE(logind.calls.size(), 1);
+        QCOMPARE(logind.calls[0], "Inhibit|sleep:idle|tst_desktop|block");
+        if (!stop.isEmpty()) {
             QTest::qWait(100);
-            QVERIFY(rig.controller.isRunning() && !logind.released(0));
-        }
-        if (end == "quit")
-            delete inhibitor;
-        if (!end.isEmpty()) {
-            QVERIFY(end == "cancel" || logind.released(0));
+            QVERIFY(rig.controller.isRunning() && !logind.released());
+            if (stop == "quit")
+                inhibitor.reset();
+            QVERIFY(stop == "cancel" || logind.released());
             rig.controller.convertButtonPressed();
         }
         QTRY_COMPARE(ended.count(), 1);
-        QTRY_VERIFY(logind.released(0));
-        QCOMPARE(logind.requests.size(), 1);
-        if (end != "quit")
-            delete inhibitor;
+        QTRY_VERIFY(logind.released());
+        QCOMPARE(logind.calls.size(), 1);
     }
 
     void notifiesWhenEndedInBackground()
@@ -179,57 +169,48 @@ private slots:
         Window w;
         DesktopNotifier notifier(&w.controller, connect("product"));
         w.controller.setSaveISOPath("/data/out/Win10-split.iso");
-
-        // No window of the application is active: the desktop is told, and a
-        // finished image can be shown in its folder.
+        // No window of the application has the focus: the desktop is told, and a
+        // finished image (notification 41, not the failure's 42) is shown in its folder.
         QVERIFY(!QGuiApplication::focusWindow());
         emit w.controller.conversionEnded(true);
         emit w.controller.conversionEnded(false);
-        QTRY_COMPARE(notifications.notes.size(), 2);
-        QCOMPARE(notifications.notes[0],
-                 "The new ISO is ready|/data/out/Win10-split.iso|show-in-folder,Show in Folder");
-        QVERIFY(notifications.notes[1].startsWith("The conversion stopped|"));
-        QVERIFY(notifications.notes[1].endsWith("|"));
-        emit notifications.ActionInvoked(42, "show-in-folder"); // the failure has no action
+        QTRY_COMPARE(notifications.calls.size(), 2);
+        QCOMPARE(notifications.calls[0], "Notify|isoswm|The new ISO is ready|"
+                                         "/data/out/Win10-split.iso|show-in-folder,Show in Folder");
+        QVERIFY(notifications.calls[1].startsWith("Notify|isoswm|The conversion stopped|"));
+        QVERIFY(notifications.calls[1].endsWith("|"));
+        emit notifications.ActionInvoked(42, "show-in-folder");
         emit notifications.ActionInvoked(41, "show-in-folder");
-        QTRY_COMPARE(fileManager.shown, QStringList{"file:///data/out/Win10-split.iso"});
-
+        QTRY_COMPARE(fileManager.calls, QStringList{"ShowItems|file:///data/out/Win10-split.iso"});
         // The user is looking at the window: nothing is sent.
         w.window.show();
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
         emit w.controller.conversionEnded(true);
         QTest::qWait(200);
-        QCOMPARE(notifications.notes.size(), 2);
+        QCOMPARE(notifications.calls.size(), 2);
     }
 
     void frenchForFrenchUsers()
     {
-        // In the window...
-        const QList<QTranslator *> french = Translations::install(*qApp, QLocale(QLocale::French));
-        QCOMPARE(french.size(), 2); // Qt's own and ours
-        {
-            Window w;
-            QCOMPARE(w.window.sourceButton()->title(), QString("Choisir l’ISO Windows…"));
-        }
-        qDeleteAll(french);
-        QCOMPARE(Window().window.sourceButton()->title(), QString("Select Windows ISO..."));
-
+        // In the window, with Qt's own translation beside ours...
+        const QList<QTranslator *> installed = Translations::install(*qApp, QLocale::French);
+        QCOMPARE(installed.size(), 2);
+        QCOMPARE(Window().window.sourceButton()->title(), "Choisir l’ISO Windows…");
+        qDeleteAll(installed);
+        QCOMPARE(Window().window.sourceButton()->title(), "Select Windows ISO...");
         // ...and from the command line, for the user's locale; no display needed.
-        const auto run = [](const QStringList &arguments, const QString &lang) {
+        const auto run = [](const QString &argument, const QString &lang) {
             QProcess isoswm;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE", "QT_QPA_PLATFORM"})
-                env.remove(name);
-            env.insert("LANG", lang);
-            isoswm.setProcessEnvironment(env);
-            isoswm.start(ISOSWM_BIN_DIR "/isoswm", arguments);
+            isoswm.start("env",
+                         {"-u", "LC_ALL", "-u", "LC_MESSAGES", "-u", "LANGUAGE", "-u",
+                          "QT_QPA_PLATFORM", "LANG=" + lang, ISOSWM_BIN_DIR "/isoswm", argument});
             isoswm.waitForFinished();
             return isoswm.readAllStandardOutput() + "exit " + QByteArray::number(isoswm.exitCode());
         };
-        QVERIFY(run({"--help"}, "fr_FR.UTF-8").contains("Fait une copie d’une image"));
-        QVERIFY(run({"--help"}, "fr_FR.UTF-8").contains("Afficher les informations de version"));
-        QVERIFY(run({"--help"}, "C").contains("Makes a copy of a Windows installation image"));
-        QCOMPARE(run({"--version"}, "C"), QByteArray("isoswm 1.0.0\nexit 0"));
+        const QByteArray french = run("--help", "fr_FR.UTF-8"); // ours, and Qt's own
+        QVERIFY(french.contains("Fait une copie") && french.contains("Afficher les informations"));
+        QVERIFY(run("--help", "C").contains("Makes a copy of a Windows installation image"));
+        QCOMPARE(run("--version", "C"), "isoswm 1.0.0\nexit 0");
     }
 
     void logWindowShowsLinesFromAnyThread()
@@ -240,20 +221,16 @@ private slots:
         QVERIFY(log->isVisible());
         std::thread([] { Log::write("from the copy thread"); }).join();
         Log::write("from the main thread");
-        QTRY_COMPARE(log->textView()->toPlainText(),
-                     QString("from the copy thread\nfrom the main thread"));
+        QTRY_COMPARE(log->textView()->toPlainText(), "from the copy thread\nfrom the main thread");
         log->findChild<QPushButton *>("copyAllButton")->click();
         QCOMPARE(QGuiApplication::clipboard()->text(), log->textView()->toPlainText());
-
         // A window that goes while a thread still writes is never reached again.
-        std::atomic<bool> writing{true};
-        std::thread writer([&] {
-            for (int i = 0; i < 20000 && writing; ++i)
+        std::thread writer([] {
+            for (int i = 0; i < 20000; ++i)
                 Log::write("busy");
         });
         for (int i = 0; i < 50; ++i)
             delete new LogWindow;
-        writing = false;
         writer.join();
     }
 };
