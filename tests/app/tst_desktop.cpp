@@ -10,8 +10,10 @@
 
 #include <QtDBus>
 #include <QtWidgets>
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -104,6 +106,8 @@ private slots:
                       QFile::encodeName(m_busFolder.path()) +
                       "</listen><policy context=\"default\"><allow send_destination=\"*\"/>"
                       "<allow own=\"*\"/><allow eavesdrop=\"true\"/></policy></busconfig>");
+        // The bus goes with the test, even when the test dies.
+        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_bus.start("dbus-daemon", {"--nofork", "--print-address",
                                     "--config-file=" + m_busFolder.filePath("bus.conf")});
         QVERIFY(m_bus.waitForReadyRead(10000));
