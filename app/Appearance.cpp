@@ -12,15 +12,12 @@ namespace Appearance {
 
 void apply(QApplication &app)
 {
-    // Fusion looks the same on every desktop and honours the palette below.
+    // Fusion draws every widget from the palette, so the desktop's palette,
+    // light or dark, reaches menus and secondary windows alike. No colour is
+    // forced here: a light palette on part of the application leaves the
+    // desktop's light text on it under a dark theme.
     if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         app.setStyle(fusion);
-    QPalette palette = app.style()->standardPalette();
-    palette.setColor(QPalette::Window, QColor(0xF5, 0xF7, 0xFA));
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::Highlight, QNSHeaderSheetView::bandColor());
-    palette.setColor(QPalette::Link, QNSHeaderSheetView::bandColor().darker(115));
-    app.setPalette(palette);
     app.setWindowIcon(appIcon());
 }
 
@@ -29,9 +26,41 @@ QColor secondaryButtonColor()
     return QColor(0x5B, 0x6B, 0x80);
 }
 
+namespace {
+
+QColor mix(const QColor &a, const QColor &b, qreal aShare)
+{
+    const auto channel = [aShare](int x, int y) { return int(x * aShare + y * (1 - aShare)); };
+    return QColor(channel(a.red(), b.red()), channel(a.green(), b.green()),
+                  channel(a.blue(), b.blue()));
+}
+
+bool isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+} // namespace
+
 QPalette secondaryTextPalette(QPalette base)
 {
-    base.setColor(QPalette::WindowText, QColor(0x6B, 0x72, 0x80));
+    // Quieter than the text but drawn from the same palette, so it stays
+    // legible on a light window and a dark one.
+    base.setColor(QPalette::WindowText,
+                  mix(base.color(QPalette::WindowText), base.color(QPalette::Window), 0.65));
+    return base;
+}
+
+QPalette linkPalette(QPalette base)
+{
+    const QColor band = QNSHeaderSheetView::bandColor();
+    base.setColor(QPalette::ButtonText, isDark(base) ? band.lighter(140) : band.darker(115));
+    return base;
+}
+
+QPalette progressPalette(QPalette base)
+{
+    base.setColor(QPalette::Highlight, QNSHeaderSheetView::bandColor());
     return base;
 }
 

@@ -17,7 +17,11 @@ void apply(QApplication &app);
 QIcon appIcon();
 
 QColor secondaryButtonColor();
-// A palette whose window text is the quieter colour used for hints.
+// `base` with a quieter window text, for hints.
 QPalette secondaryTextPalette(QPalette base);
+// `base` with a button text in the band's blue, for a flat button that reads as a link.
+QPalette linkPalette(QPalette base);
+// `base` with the band's blue as the progress bar's fill.
+QPalette progressPalette(QPalette base);
 
 } // namespace Appearance

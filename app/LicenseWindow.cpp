@@ -1,15 +1,15 @@
 #include "LicenseWindow.h"
 
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
+#include <QShortcut>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
 LicenseWindow::LicenseWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("licenseWindow"));
-    setWindowTitle(QCoreApplication::translate("LicenseWindow", "Licence"));
+    setWindowTitle(tr("Licence"));
 
     m_textView = new QTextEdit(this);
     m_textView->setObjectName(QStringLiteral("licenseTextView"));
@@ -21,6 +21,8 @@ LicenseWindow::LicenseWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this,
+            &QWidget::close);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 10);

@@ -2,22 +2,42 @@
 
 #include "AppDelegate.h"
 #include "Appearance.h"
+#include "LogWindow.h"
 #include "QNSHeaderSheetView.h"
 #include "QNSOvalButton.h"
 #include "QNSPromoManager.h"
 #include "ViewController.h"
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
+
+namespace {
+const QString kGeometryKey = QStringLiteral("window/geometry");
+
+// The first dragged file when it is an ISO image; empty otherwise.
+QString droppedImage(const QMimeData *mime)
+{
+    const QStringList paths = QNSHeaderSheetView::filePaths(mime);
+    if (paths.isEmpty() ||
+        QFileInfo(paths.first()).suffix().compare(QLatin1String("iso"), Qt::CaseInsensitive) != 0)
+        return {};
+    return paths.first();
+}
+} // namespace
 
 MainWindow::MainWindow(ViewController *controller, AppDelegate *delegate, QWidget *parent)
     : QMainWindow(parent), m_controller(controller), m_delegate(delegate)
@@ -25,6 +45,9 @@ MainWindow::MainWindow(ViewController *controller, AppDelegate *delegate, QWidge
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QCoreApplication::applicationName());
     setWindowIcon(Appearance::appIcon());
+    // The band view takes ".volpack" drags; an ISO it refuses comes on to the window.
+    setAcceptDrops(true);
+    m_logWindow = new LogWindow(this);
 
     // The band view is the whole content; the title sits on its band and the
     // controls below it.
@@ -37,151 +60,50 @@ MainWindow::MainWindow(ViewController *controller, AppDelegate *delegate, QWidge
     layout->addWidget(buildBody(), 1);
     setCentralWidget(m_header);
     buildMenus();
+    describeForAccessibility();
+    // Return presses the main button (unless it is disabled) wherever the focus
+    // is; Space presses the focused one.
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, m_mainButton,
+                &QAbstractButton::click);
 
     bindController();
     m_controller->viewDidLoad();
 
     setMinimumSize(520, 300);
-    resize(560, 310);
+    restoreWindowGeometry();
 }
 
-QWidget *MainWindow::buildHeaderContent()
+void MainWindow::restoreWindowGeometry()
 {
-    auto *content = new QWidget;
-    content->setFixedHeight(QNSHeaderSheetView::kBandHeight);
-
-    QPalette onBand = content->palette();
-    onBand.setColor(QPalette::WindowText, Qt::white);
-
-    auto *icon = new QLabel;
-    icon->setPixmap(Appearance::appIcon().pixmap(44, 44));
-    icon->setFixedSize(44, 44);
-
-    auto *title = new QLabel(QCoreApplication::applicationName());
-    title->setObjectName(QStringLiteral("titleLabel"));
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    title->setPalette(onBand);
-
-    auto *subtitle = new QLabel(tr("Splits install.wim so a Windows ISO fits on FAT32 media"));
-    subtitle->setPalette(onBand);
-
-    auto *texts = new QVBoxLayout;
-    texts->setSpacing(0);
-    texts->addStretch();
-    texts->addWidget(title);
-    texts->addWidget(subtitle);
-    texts->addStretch();
-
-    auto *row = new QHBoxLayout(content);
-    row->setContentsMargins(20, 0, 20, 0);
-    row->setSpacing(14);
-    row->addWidget(icon);
-    row->addLayout(texts, 1);
-    return content;
+    if (!restoreGeometry(QSettings().value(kGeometryKey).toByteArray()))
+        resize(560, 310);
 }
 
-QWidget *MainWindow::buildBody()
+bool MainWindow::openSource(const QString &pathOrUrl)
 {
-    auto *body = new QWidget;
-
-    m_sourceButton = new QNSOvalButton(tr("Select Windows ISO..."));
-    m_sourceButton->setObjectName(QStringLiteral("sourceButton"));
-    m_sourceButton->setFillColor(Appearance::secondaryButtonColor());
-    connect(m_sourceButton, &QPushButton::clicked, m_controller,
-            [this] { m_controller->selectWindowsISOButtonPressed(); });
-
-    m_sourceLabel = new QLabel;
-    m_sourceLabel->setObjectName(QStringLiteral("sourceLabel"));
-    m_sourceLabel->setTextFormat(Qt::PlainText);
-    m_sourceLabel->setMinimumWidth(120);
-    m_sourceLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-
-    auto *sourceRow = new QHBoxLayout;
-    sourceRow->setSpacing(14);
-    sourceRow->addWidget(m_sourceButton);
-    sourceRow->addWidget(m_sourceLabel, 1);
-
-    m_progressBar = new QProgressBar;
-    m_progressBar->setObjectName(QStringLiteral("progressBar"));
-    m_progressBar->setRange(0, 100);
-    m_progressBar->setValue(0);
-    m_progressBar->setTextVisible(false);
-    m_progressBar->setFixedHeight(12);
-
-    m_statusLabel = new QLabel;
-    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    m_statusLabel->setTextFormat(Qt::PlainText);
-    // One line whatever the item name; a long one is cut, not wrapped.
-    m_statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    m_statusLabel->setMinimumHeight(m_statusLabel->fontMetrics().height());
-
-    m_mainButton = new QNSOvalButton;
-    m_mainButton->setObjectName(QStringLiteral("mainButton"));
-    m_mainButton->setMinimumWidth(120);
-    m_mainButton->setDefault(true);
-    connect(m_mainButton, &QPushButton::clicked, m_controller,
-            [this] { m_controller->convertButtonPressed(); });
-
-    m_versionLabel = new QLabel;
-    m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
-    m_versionLabel->setPalette(Appearance::secondaryTextPalette(m_versionLabel->palette()));
-
-    m_promotionsButton = new QPushButton(tr("More Tools"));
-    m_promotionsButton->setObjectName(QStringLiteral("promotionsButton"));
-    m_promotionsButton->setFlat(true);
-    m_promotionsButton->setCursor(Qt::PointingHandCursor);
-    // Reads as a link beside the version text rather than as a second button.
-    QPalette linkPalette = m_promotionsButton->palette();
-    linkPalette.setColor(QPalette::ButtonText, linkPalette.color(QPalette::Link));
-    m_promotionsButton->setPalette(linkPalette);
-    connect(m_promotionsButton, &QPushButton::clicked, m_controller,
-            [this] { m_controller->showPromotions(); });
-
-    auto *footer = new QHBoxLayout;
-    footer->setSpacing(10);
-    footer->addWidget(m_versionLabel);
-    footer->addWidget(m_promotionsButton);
-    footer->addStretch();
-    footer->addWidget(m_mainButton);
-
-    auto *column = new QVBoxLayout(body);
-    column->setContentsMargins(24, 22, 24, 18);
-    column->setSpacing(0);
-    column->addLayout(sourceRow);
-    column->addSpacing(24);
-    column->addWidget(m_progressBar);
-    column->addSpacing(8);
-    column->addWidget(m_statusLabel);
-    column->addStretch(1);
-    column->addLayout(footer);
-    return body;
+    const QUrl url(pathOrUrl);
+    const QFileInfo file(url.isLocalFile() ? url.toLocalFile() : pathOrUrl);
+    if (conversionActive() || !file.isFile())
+        return false;
+    m_controller->setIsoPath(file.absoluteFilePath());
+    return true;
 }
 
-void MainWindow::buildMenus()
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    QMenu *file = menuBar()->addMenu(tr("&File"));
-    QAction *open = file->addAction(tr("&Select Windows ISO..."));
-    open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, m_controller,
-            [this] { m_controller->selectWindowsISOButtonPressed(); });
-    file->addSeparator();
-    QAction *quit = file->addAction(tr("&Quit"));
-    quit->setShortcut(QKeySequence::Quit);
-    quit->setMenuRole(QAction::QuitRole);
-    connect(quit, &QAction::triggered, this, &QWidget::close);
+    if (conversionActive() || droppedImage(event->mimeData()).isEmpty())
+        return event->ignore();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
 
-    QMenu *help = menuBar()->addMenu(tr("&Help"));
-    m_licenseAction = help->addAction(tr("&Licence"));
-    m_licenseAction->setObjectName(QStringLiteral("licenseAction"));
-    connect(m_licenseAction, &QAction::triggered, m_delegate,
-            [this] { m_delegate->showLicenseWindow(); });
-    m_promotionsAction = help->addAction(tr("&More Tools..."));
-    m_promotionsAction->setObjectName(QStringLiteral("promotionsAction"));
-    connect(m_promotionsAction, &QAction::triggered, m_delegate,
-            [this] { m_delegate->showPromotions(); });
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    if (!openSource(droppedImage(event->mimeData())))
+        return event->ignore();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void MainWindow::bindController()
@@ -221,6 +143,8 @@ void MainWindow::showMainButtonTitle()
 void MainWindow::showProgressText()
 {
     m_statusLabel->setText(m_controller->progressText());
+    QAccessibleEvent announcement(m_statusLabel, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&announcement);
 }
 
 void MainWindow::showProgressValue()
@@ -281,8 +205,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (m_mayClose || !conversionActive()) {
         QMainWindow::closeEvent(event);
-        if (event->isAccepted())
+        if (event->isAccepted()) {
+            QSettings().setValue(kGeometryKey, saveGeometry());
             emit closed();
+        }
         return;
     }
     // Quitting in the middle would leave a mounted image and a half-filled

@@ -4,6 +4,7 @@
 #include <functional>
 
 class AppDelegate;
+class LogWindow;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -12,9 +13,11 @@ class QNSOvalButton;
 class ViewController;
 
 // The main window: shows the controller's status text, progress value and main
-// button title, sends the buttons' actions to it, and offers the licence and
-// promotions through its menu. Closing it ends the application, but a running
-// conversion is stopped and cleaned up first.
+// button title, sends the buttons' actions to it, and offers the licence, the
+// log and the promotions through its menu. An .iso file dropped on it or named
+// on the command line becomes the source. Closing it ends the application, but
+// a running conversion is stopped and cleaned up first. Its size and place are
+// kept for the next start.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -25,6 +28,11 @@ public:
     using StopQuestion = std::function<bool()>;
     void setStopQuestion(StopQuestion question) { m_stopQuestion = std::move(question); }
 
+    // Makes `pathOrUrl` (a path, relative or not, or a file: URL) the source, as
+    // the open panel would. Refused while a conversion runs, or when it names no
+    // file.
+    bool openSource(const QString &pathOrUrl);
+
     QNSHeaderSheetView *header() const { return m_header; }
     QNSOvalButton *mainButton() const { return m_mainButton; }
     QNSOvalButton *sourceButton() const { return m_sourceButton; }
@@ -34,7 +42,9 @@ public:
     QLabel *versionLabel() const { return m_versionLabel; }
     QProgressBar *progressBar() const { return m_progressBar; }
     QAction *licenseAction() const { return m_licenseAction; }
+    QAction *logAction() const { return m_logAction; }
     QAction *promotionsAction() const { return m_promotionsAction; }
+    LogWindow *logWindow() const { return m_logWindow; }
 
 signals:
     // The window has closed for good; the application ends here.
@@ -42,13 +52,20 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
+    // Building the window's parts (MainWindowLayout.cpp).
     QWidget *buildHeaderContent();
+    QLayout *buildSourceRow();
+    QLayout *buildProgressArea();
+    QLayout *buildFooter();
     QWidget *buildBody();
     void buildMenus();
-    void bindController();
+    void describeForAccessibility();
 
+    void bindController();
     void showMainButtonTitle();
     void showProgressText();
     void showProgressValue();
@@ -59,6 +76,7 @@ private:
     bool conversionActive() const;
     bool askToStop();
     void closeWhenStopped();
+    void restoreWindowGeometry();
 
     ViewController *m_controller;
     AppDelegate *m_delegate;
@@ -75,5 +93,7 @@ private:
     QLabel *m_versionLabel = nullptr;
     QProgressBar *m_progressBar = nullptr;
     QAction *m_licenseAction = nullptr;
+    QAction *m_logAction = nullptr;
     QAction *m_promotionsAction = nullptr;
+    LogWindow *m_logWindow = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -20,7 +21,6 @@ QNSPromoManager *QNSPromoManager::sharedPromoManager()
 
 void QNSPromoManager::showPromoWindow(QObject *requester)
 {
-    m_lastRequester = requester;
     if (!m_window)
         m_window = createWindow();
     m_window->show();
@@ -49,6 +49,8 @@ QWidget *QNSPromoManager::createWindow()
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, window, &QWidget::close);
+    connect(new QShortcut(QKeySequence::Cancel, window), &QShortcut::activated, window,
+            &QWidget::close);
 
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(20, 18, 20, 14);

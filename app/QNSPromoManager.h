@@ -6,7 +6,8 @@
 class QWidget;
 
 // Shows the window about other tools from the same makers. One manager per
-// application; whoever asks names itself as the requester.
+// application; whoever asks names itself as the requester, which the
+// promoWindowShown notice passes on.
 class QNSPromoManager : public QObject {
     Q_OBJECT
 public:
@@ -16,8 +17,6 @@ public:
     // returns at once.
     void showPromoWindow(QObject *requester);
 
-    // The object named by the last request, for as long as it exists.
-    QObject *lastRequester() const { return m_lastRequester; }
     QWidget *promoWindow() const { return m_window; }
 
 signals:
@@ -27,6 +26,5 @@ private:
     explicit QNSPromoManager(QObject *parent);
     QWidget *createWindow();
 
-    QPointer<QObject> m_lastRequester;
     QPointer<QWidget> m_window;
 };

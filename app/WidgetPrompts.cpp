@@ -6,12 +6,22 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 
 namespace {
 
-QString tr(const char *text)
+// One folder for both panels, as the platform's own panels share theirs.
+const QString kLastFolderKey = QStringLiteral("panels/lastFolder");
+
+QString lastFolder()
 {
-    return QCoreApplication::translate("WidgetPrompts", text);
+    const QString folder = QSettings().value(kLastFolderKey).toString();
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void rememberFolderOf(const QString &path)
+{
+    QSettings().setValue(kLastFolderKey, QFileInfo(path).absolutePath());
 }
 
 QString alertTitle()
@@ -43,8 +53,9 @@ QStringList WidgetPrompts::nameFilters(const QStringList &allowedTypes)
     for (const QString &type : allowedTypes)
         patterns << QStringLiteral("*.") + type.toLower() << QStringLiteral("*.") + type.toUpper();
     patterns.removeDuplicates();
-    const QString kind =
-        allowedTypes.size() == 1 ? allowedTypes.first().toUpper() + tr(" images") : tr("Images");
+    const QString kind = allowedTypes.size() == 1
+                             ? tr("%1 images").arg(allowedTypes.first().toUpper())
+                             : tr("Images");
     return {QStringLiteral("%1 (%2)").arg(kind, patterns.join(QLatin1Char(' ')))};
 }
 
@@ -74,14 +85,18 @@ void WidgetPrompts::beginOpenPanel(const OpenPanel &panel,
     // Read-only browsing offers no way to make a new folder.
     dialog->setOption(QFileDialog::ReadOnly, !panel.canCreateDirectories);
     dialog->setNameFilters(nameFilters(panel.allowedFileTypes));
+    if (const QString folder = lastFolder(); !folder.isEmpty())
+        dialog->setDirectory(folder);
     // A panel of its own: the window stays usable while it is open.
     dialog->setWindowModality(Qt::NonModal);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion](int result) {
         const QStringList files = dialog->selectedFiles();
-        if (result == QDialog::Accepted && !files.isEmpty())
+        if (result == QDialog::Accepted && !files.isEmpty()) {
+            rememberFolderOf(files.first());
             completion(files.first());
-        else
+        } else {
             completion(std::nullopt);
+        }
     });
     dialog->show();
 }
@@ -96,6 +111,8 @@ std::optional<QString> WidgetPrompts::runSavePanel(const SavePanel &panel)
     // that will really be used is known.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setNameFilters(nameFilters(panel.allowedFileTypes));
+    if (const QString folder = lastFolder(); !folder.isEmpty())
+        dialog.setDirectory(folder);
     dialog.selectFile(panel.nameFieldStringValue);
     for (;;) {
         if (dialog.exec() != QDialog::Accepted)
@@ -111,6 +128,7 @@ std::optional<QString> WidgetPrompts::runSavePanel(const SavePanel &panel)
             dialog.selectFile(QFileInfo(path).fileName());
             continue;
         }
+        rememberFolderOf(path);
         return path;
     }
 }

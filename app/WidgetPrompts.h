@@ -2,12 +2,16 @@
 
 #include "Prompts.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QWidget>
 
 // The window's answers to the conversion's questions: file dialogs and
-// message boxes over the main window.
+// message boxes over the main window. Both panels open in the folder used
+// last (kept in the settings).
 class WidgetPrompts : public Prompts {
+    Q_DECLARE_TR_FUNCTIONS(WidgetPrompts)
+
 public:
     explicit WidgetPrompts(QWidget *parent = nullptr) : m_parent(parent) {}
     void setParentWidget(QWidget *parent) { m_parent = parent; }

@@ -5,7 +5,8 @@
 
 namespace {
 constexpr int kHorizontalPadding = 22;
-constexpr int kMinimumHeight = 32;
+constexpr int kMinimumHeight = 36;
+constexpr qreal kRingWidth = 3.5;
 } // namespace
 
 QNSOvalButton::QNSOvalButton(QWidget *parent) : QNSOvalButton(QString(), parent) {}
@@ -48,7 +49,7 @@ QSize QNSOvalButton::sizeHint() const
     ensurePolished();
     const QFontMetrics metrics(font());
     const int textWidth = metrics.horizontalAdvance(text());
-    const int height = qMax(kMinimumHeight, metrics.height() + 14);
+    const int height = qMax(kMinimumHeight, metrics.height() + 18);
     return {qMax(textWidth + 2 * kHorizontalPadding, 2 * height), height};
 }
 
@@ -76,16 +77,19 @@ void QNSOvalButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
 
-    const QRectF body = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+    // The oval leaves room at its edge for the focus ring, which is drawn
+    // outside it with a gap, in the palette's highlight, so it shows on any
+    // fill colour.
+    const QRectF body = QRectF(rect()).adjusted(kRingWidth, kRingWidth, -kRingWidth, -kRingWidth);
     const qreal radius = body.height() / 2;
     QPainterPath oval;
     oval.addRoundedRect(body, radius, radius);
     painter.fillPath(oval, currentFill());
 
     if (hasFocus()) {
-        QPen ring(m_fillColor.lighter(150), 2);
-        painter.setPen(ring);
-        painter.drawRoundedRect(body.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+        const QRectF ring = QRectF(rect()).adjusted(1, 1, -1, -1);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRoundedRect(ring, ring.height() / 2, ring.height() / 2);
     }
 
     // Drawn here rather than by the style, which would pick a palette colour

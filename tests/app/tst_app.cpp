@@ -1,111 +1,19 @@
-#include "AppDelegate.h"
-#include "Bundle.h"
+#include "AppRig.h"
+#include "Appearance.h"
 #include "LicenseWindow.h"
 #include "Log.h"
-#include "MainWindow.h"
-#include "QNSOvalButton.h"
+#include "QNSHeaderSheetView.h"
 #include "QNSPromoManager.h"
-#include "ScriptedPrompts.h"
-#include "ViewController.h"
 #include "WidgetPrompts.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QProcess>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTextBlock>
-#include <QTimer>
+#include <QtWidgets>
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    file.write(bytes);
-}
-
-// Runs a program to its end; its combined output in `output`.
-bool runTool(const QString &program, const QStringList &arguments, QString *output)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) &&
-                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    *output = QString::fromUtf8(process.readAll());
-    return ok;
-}
-
-// A main window on its own controller, whose panels answer from a script.
-struct Window {
-    ScriptedPrompts prompts;
-    ViewController controller{&prompts};
-    AppDelegate delegate;
-    MainWindow window{&controller, &delegate};
-};
-
-// A small volume folder that the fake disk tools attach, and a temporary folder.
-struct FakeVolume {
-    QTemporaryDir root;
-    QString source = root.filePath("images/Win10_x64.iso");
-    QString destination = root.filePath("Win10_x64.iso-split.iso");
-
-    FakeVolume()
-    {
-        const QString volume = root.filePath("volumes/CCCOMA_X64FRE_EN-US_DV9");
-        QDir().mkpath(root.filePath("tmp"));
-        writeFile(source, "an image");
-        writeFile(volume + "/setup.exe", "MZ");
-        writeFile(volume + "/sources/install.wim", QByteArray(64 * 1024, 'w'));
-        // Enough items that the copy is still going when a test presses Cancel.
-        for (int i = 0; i < 40; ++i)
-            writeFile(volume + QStringLiteral("/sources/file%1.dll").arg(i), "dll");
-        writeFile(root.filePath("fake/attach.out"),
-                  "/dev/disk4\tGUID_partition_scheme\t\n/dev/disk4s1\tWindows_NTFS\t" +
-                      QFile::encodeName(volume) + "\n");
-        qputenv("FAKE_DIR", QFile::encodeName(root.filePath("fake")));
-        qputenv("TMPDIR", QFile::encodeName(root.filePath("tmp")));
-    }
-    ~FakeVolume() { qunsetenv("TMPDIR"); }
-};
-
-// A shown window whose conversions run for real against the fake volume.
-struct WindowRig : FakeVolume, Window {
-    WindowRig()
-    {
-        controller.setTools({QStringLiteral(ISOSWM_FAKES_DIR "/hdiutil"),
-                             QStringLiteral(ISOSWM_FAKES_DIR "/diskutil")});
-        window.show();
-    }
-
-    // Presses the main button into a running conversion.
-    bool startConversion()
-    {
-        controller.setIsoPath(source);
-        prompts.saveAnswers.push_back(destination);
-        QTest::mouseClick(window.mainButton(), Qt::LeftButton);
-        return controller.isRunning();
-    }
-};
-
 // Answers the modal dialogs that come up, in order; a step returns false while
 // the modal widget is not the one it awaits.
-class DialogScript : public QTimer {
-public:
+struct DialogScript : QTimer {
     std::deque<std::function<bool(QWidget *modal)>> steps;
-
     DialogScript()
     {
         connect(this, &QTimer::timeout, [this] {
@@ -117,10 +25,10 @@ public:
     }
 };
 
-QFileDialog *asSavePanel(QWidget *modal)
+template <typename Dialog> Dialog *named(QWidget *widget, const char *name)
 {
-    auto *dialog = qobject_cast<QFileDialog *>(modal);
-    return dialog && dialog->objectName() == QLatin1String("savePanel") ? dialog : nullptr;
+    auto *dialog = qobject_cast<Dialog *>(widget);
+    return dialog && dialog->objectName() == QLatin1String(name) ? dialog : nullptr;
 }
 
 } // namespace
@@ -133,57 +41,57 @@ class TestApp : public QObject {
 private slots:
     void initTestCase()
     {
+        // Remembered folders and geometry go to a settings file of the tests' own.
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
         Log::setEchoToStderr(false);
-        Bundle::setResourcesPath(m_resources.path());
     }
+
+    void init() { Bundle::setResourcesPath(m_resources.path()); }
 
     void cleanup()
     {
         for (QWidget *w : QApplication::topLevelWidgets())
             w->close();
         QApplication::processEvents();
-        Bundle::setResourcesPath(m_resources.path());
     }
 
     void windowFollowsController()
     {
-        const QString plist = m_resources.filePath("Info.plist");
         const auto writePlist = [&](const QByteArray &entries) {
-            writeFile(plist, "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + entries +
-                                 "</dict></plist>\n");
+            writeFile(m_resources.filePath("Info.plist"),
+                      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + entries +
+                          "</dict></plist>\n");
         };
         writePlist("<key>CFBundleShortVersionString</key><string>1.2</string>"
                    "<key>CFBundleVersion</key><string>45</string>");
         Window w;
         auto &[prompts, controller, delegate, window] = w;
         delegate.applicationDidFinishLaunching();
-        QCOMPARE(window.versionLabel()->text(), QStringLiteral("Version 1.2 (45)"));
+        QCOMPARE(window.versionLabel()->text(), "Version 1.2 (45)");
         // A missing key shows as "?", not as a gap.
         writePlist("<key>CFBundleShortVersionString</key><string>3.0</string>");
-        QCOMPARE(AppDelegate::composeVersionInfo(), QStringLiteral("Version 3.0 (?)"));
-        QFile::remove(plist);
-        QCOMPARE(AppDelegate::composeVersionInfo(), QStringLiteral("Version ? (?)"));
-
+        QCOMPARE(AppDelegate::composeVersionInfo(), "Version 3.0 (?)");
+        QFile::remove(m_resources.filePath("Info.plist"));
+        QCOMPARE(AppDelegate::composeVersionInfo(), "Version ? (?)");
         // The window loads the controller's view: the title is there from the start.
-        QCOMPARE(window.mainButton()->title(), QStringLiteral("Save..."));
-        controller.setMainButtonTitle(QStringLiteral("Cancel"));
-        QCOMPARE(window.mainButton()->title(), QStringLiteral("Cancel"));
+        QCOMPARE(window.mainButton()->title(), "Save...");
+        controller.setMainButtonTitle("Cancel");
+        QCOMPARE(window.mainButton()->title(), "Cancel");
         QCOMPARE(window.mainButton()->titleColor(), QColor(Qt::white));
-
-        controller.updateProgressText(QStringLiteral("copying boot.wim"));
+        controller.updateProgressText("copying boot.wim");
         controller.updateProgressBarValue(89.6f);
-        QTRY_COMPARE(window.statusLabel()->text(), QStringLiteral("copying boot.wim"));
+        QTRY_COMPARE(window.statusLabel()->text(), "copying boot.wim");
         QTRY_COMPARE(window.progressBar()->value(), 90); // rounded, not cut
         controller.updateProgressText(QString());
         QTRY_COMPARE(window.statusLabel()->text(), QString());
-
-        controller.setIsoPath(QStringLiteral("/data/images/Win10_x64.iso"));
-        QCOMPARE(window.sourceLabel()->text(), QStringLiteral("Win10_x64.iso"));
-        QCOMPARE(window.sourceLabel()->toolTip(), QStringLiteral("/data/images/Win10_x64.iso"));
+        controller.setIsoPath("/data/images/Win10_x64.iso");
+        QCOMPARE(window.sourceLabel()->text(), "Win10_x64.iso");
+        QCOMPARE(window.sourceLabel()->toolTip(), "/data/images/Win10_x64.iso");
         // The source button opens the controller's panel.
         prompts.openAnswers = {QStringLiteral("/data/images/other.iso")};
         QTest::mouseClick(window.sourceButton(), Qt::LeftButton);
-        QTRY_COMPARE(window.sourceLabel()->text(), QStringLiteral("other.iso"));
+        QTRY_COMPARE(window.sourceLabel()->text(), "other.iso");
     }
 
     void licenceReadAnewOnEachShow()
@@ -191,98 +99,89 @@ private slots:
         const QString licence = m_resources.filePath("eulaplusgpl.txt");
         Window w;
         LicenseWindow window;
-        AppDelegate &delegate = w.delegate;
-        delegate.setLicenseWindow(&window);
-        delegate.setLicenseTextView(window.textView());
+        w.delegate.setLicenseWindow(&window);
+        w.delegate.setLicenseTextView(window.textView());
         QTextEdit *view = window.textView();
-        // Shown from the window's menu.
         const auto show = [&] { w.window.licenseAction()->trigger(); };
-
         // Missing, or not UTF-8: the window says so instead of staying empty.
         show();
-        QVERIFY(window.isVisible());
-        QVERIFY(view->toPlainText().contains("could not be read"));
+        QVERIFY(window.isVisible() && view->toPlainText().contains("could not be read"));
         writeFile(licence, "caf\xe9\n");
         show();
         QVERIFY(view->toPlainText().contains("could not be read"));
-
-        const QByteArray terms = "isoswm licence terms\n\nGPL follows — ünïcode kept.\n";
-        writeFile(licence, terms);
+        writeFile(licence, "isoswm licence terms\n\nGPL follows — ünïcode kept.\n");
         show();
-        QCOMPARE(view->toPlainText(), QString::fromUtf8(terms));
-        // Shown twice: the text is replaced, not appended; a changed file is read anew.
-        window.close();
+        QCOMPARE(view->toPlainText(), "isoswm licence terms\n\nGPL follows — ünïcode kept.\n");
+        // Esc closes it. Shown twice: replaced, not appended, and read anew.
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
         writeFile(licence, "changed terms\n");
         show();
         show();
         QVERIFY(window.isVisible());
-        QCOMPARE(view->toPlainText(), QStringLiteral("changed terms\n"));
-
-        // All of it in the control-text colour.
-        const QRgb controlText = view->palette().color(QPalette::ButtonText).rgb();
-        for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next())
-            for (auto it = block.begin(); !it.atEnd(); ++it)
-                QCOMPARE(it.fragment().charFormat().foreground().color().rgb(), controlText);
-
+        QCOMPARE(view->toPlainText(), "changed terms\n");
+        // All of it, to the last character, in the control-text colour.
+        QTextCursor last(view->document());
+        last.movePosition(QTextCursor::End);
+        QCOMPARE(last.charFormat().foreground().color(),
+                 view->palette().color(QPalette::ButtonText));
         // A window that is gone is skipped; the text view is still filled.
-        auto *gone = new QWidget;
-        delegate.setLicenseWindow(gone);
-        delete gone;
+        w.delegate.setLicenseWindow(new QWidget);
+        delete w.delegate.licenseWindow();
         writeFile(licence, "terms\n");
         show();
-        QCOMPARE(view->toPlainText(), QStringLiteral("terms\n"));
+        QCOMPARE(view->toPlainText(), "terms\n");
     }
 
     void promotionsNameTheReceiver()
     {
         Window w;
-        auto &[prompts, controller, delegate, window] = w;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        w.window.show();
         QNSPromoManager *manager = QNSPromoManager::sharedPromoManager();
         QSignalSpy shown(manager, &QNSPromoManager::promoWindowShown);
-
         // The window's own control goes through the controller, the menu through
-        // the delegate; each names itself.
-        QTest::mouseClick(window.promotionsButton(), Qt::LeftButton);
-        QVERIFY(manager->promoWindow() && manager->promoWindow()->isVisible());
-        QWidget *promo = manager->promoWindow();
-        window.promotionsAction()->trigger();
-        QCOMPARE(shown.count(), 2);
-        QCOMPARE(shown.at(0).at(0).value<QObject *>(), &controller);
-        QCOMPARE(shown.at(1).at(0).value<QObject *>(), &delegate);
-        // Asked again while open, the same window comes up.
+        // the delegate; each names itself. Asked again, the same window comes up.
+        QTest::mouseClick(w.window.promotionsButton(), Qt::LeftButton);
+        QPointer<QWidget> promo = manager->promoWindow();
+        QVERIFY(promo && promo->isVisible());
+        w.window.promotionsAction()->trigger();
         QCOMPARE(manager->promoWindow(), promo);
+        QCOMPARE(shown.count(), 2);
+        QCOMPARE(shown.at(0).at(0).value<QObject *>(), &w.controller);
+        QCOMPARE(shown.at(1).at(0).value<QObject *>(), &w.delegate);
+        // Esc closes it.
+        QVERIFY(QTest::qWaitForWindowActive(promo));
+        QTest::keyClick(promo, Qt::Key_Escape);
+        QTRY_VERIFY(!promo);
     }
 
     void mainButtonDisabledWhileStopping()
     {
         WindowRig rig;
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
         QNSOvalButton *button = rig.window.mainButton();
         QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
         QVERIFY(rig.startConversion());
-        QCOMPARE(button->title(), QStringLiteral("Cancel"));
+        QCOMPARE(button->title(), "Cancel");
         QVERIFY(button->isEnabled());
-
-        // Cancel: the stop winds down with the title still "Cancel", and the button
-        // is disabled so nothing new starts in between.
+        // Cancel: the stop winds down with the title still "Cancel", and neither
+        // a click nor Return starts anything in between.
         QTest::mouseClick(button, Qt::LeftButton);
-        QVERIFY(rig.controller.isWindingDown());
-        QCOMPARE(button->title(), QStringLiteral("Cancel"));
-        QVERIFY(!button->isEnabled());
+        QVERIFY(rig.controller.isWindingDown() && !button->isEnabled());
+        QCOMPARE(button->title(), "Cancel");
         QTest::mouseClick(button, Qt::LeftButton);
+        QTest::keyClick(&rig.window, Qt::Key_Return);
         QCOMPARE(rig.prompts.savePanels.size(), 1);
-
-        // Enabled again once cleanup hands "Save..." back; a stop by hand leaves
-        // the window open.
+        // Enabled again once cleanup hands "Save..." back; the window stays open.
         QTRY_VERIFY(button->isEnabled());
-        QCOMPARE(button->title(), QStringLiteral("Save..."));
-        QCOMPARE(ended.count(), 1);
-        QVERIFY(rig.window.isVisible());
-
-        // Idle again: one press asks for a destination anew.
-        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(button->title(), "Save...");
+        QVERIFY(ended.count() == 1 && rig.window.isVisible());
+        // Return presses the main button wherever the focus is.
+        rig.window.sourceButton()->setFocus();
+        QTest::keyClick(&rig.window, Qt::Key_Return);
         QCOMPARE(rig.prompts.savePanels.size(), 2);
+        QCOMPARE(rig.prompts.openPanels.size(), 0);
     }
 
     void closeWhileRunningAsksAndWaits()
@@ -292,142 +191,50 @@ private slots:
         int asked = 0;
         rig.window.setStopQuestion([&] { return ++asked, stop; });
         QSignalSpy closed(&rig.window, &MainWindow::closed);
-
-        // Idle: closes at once without a question.
+        // Idle: closes at once without a question; the next window comes up
+        // where and as large as this one was.
+        rig.window.setGeometry(40, 50, 610, 333);
         QVERIFY(rig.window.close());
-        QCOMPARE(closed.count(), 1);
-        QCOMPARE(asked, 0);
+        QVERIFY(closed.count() == 1 && asked == 0);
+        QCOMPARE(Window().window.geometry(), QRect(40, 50, 610, 333));
         rig.window.show();
-
         // Declined: the conversion goes on and the window stays.
         QVERIFY(rig.startConversion());
         QVERIFY(!rig.window.close());
         QCOMPARE(asked, 1);
-        QVERIFY(rig.controller.isRunning());
-        QVERIFY(rig.window.isVisible());
-
+        QVERIFY(rig.controller.isRunning() && rig.window.isVisible());
         // Accepted: the close only stops the conversion; the window goes once
         // cleanup is done, and a second request meanwhile asks nothing more.
         stop = true;
         QVERIFY(!rig.window.close());
-        QCOMPARE(asked, 2);
-        QVERIFY(rig.controller.isWindingDown());
-        QVERIFY(rig.window.isVisible());
+        QVERIFY(rig.controller.isWindingDown() && rig.window.isVisible());
         QVERIFY(!rig.window.close());
-        QCOMPARE(asked, 2);
-        QCOMPARE(closed.count(), 1);
+        QVERIFY(asked == 2 && closed.count() == 1);
         QTRY_COMPARE(closed.count(), 2);
         QVERIFY(!rig.window.isVisible());
-        QCOMPARE(QDir(rig.root.filePath("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList());
-    }
-
-    void fullConversionWithRealTools()
-    {
-        const QString hdiutil = QStringLiteral(ISOSWM_LIBEXEC_DIR "/hdiutil");
-        const QString wimcapture = QStandardPaths::findExecutable("wimcapture");
-        const QString genisoimage = QStandardPaths::findExecutable("genisoimage");
-        const QString isoinfo = QStandardPaths::findExecutable("isoinfo");
-        if (!QFileInfo::exists("/dev/fuse") || !QFileInfo(hdiutil).isExecutable() ||
-            wimcapture.isEmpty() || genisoimage.isEmpty() || isoinfo.isEmpty())
-            QSKIP("needs FUSE, the built disk tools, wimtools and genisoimage");
-
-        // A small installation image: a real WIM inside a UDF disc image whose
-        // label is ours alone, so no other mount of the machine is touched.
-        QTemporaryDir root;
-        const QString tree = root.filePath("tree");
-        const QString source = root.filePath("Win10_x64.iso");
-        const QString destination = root.filePath("Win10_x64.iso-split.iso");
-        writeFile(root.filePath("payload/a.txt"), QByteArray(300000, 'a'));
-        writeFile(root.filePath("payload/b/c.bin"), QByteArray(120000, 'c'));
-        writeFile(tree + "/setup.exe", "MZ");
-        writeFile(tree + "/boot/bcd", "boot data");
-        QDir().mkpath(tree + "/sources");
-        QDir().mkpath(root.filePath("tmp"));
-        QString output;
-        QVERIFY2(runTool(wimcapture,
-                         {root.filePath("payload"), tree + "/sources/install.wim", "Test"},
-                         &output),
-                 qPrintable(output));
-        QVERIFY2(runTool(genisoimage,
-                         {"-quiet", "-udf", "-iso-level", "3", "-R", "-V", "ISOSWM_APP_TEST", "-o",
-                          source, tree},
-                         &output),
-                 qPrintable(output));
-        qputenv("TMPDIR", QFile::encodeName(root.filePath("tmp")));
-        Bundle::setResourcesPath(QStringLiteral(ISOSWM_SHARE_DIR));
-
-        Window w;
-        auto &[prompts, controller, delegate, window] = w;
-        prompts.saveAnswers.push_back(destination);
-        window.show();
-
-        // What the window showed, in order; the window's own connections run first.
-        QList<int> values;
-        QStringList texts, titles;
-        connect(window.progressBar(), &QProgressBar::valueChanged, this,
-                [&](int v) { values << v; });
-        connect(&controller, &ViewController::progressTextChanged, this,
-                [&] { texts << window.statusLabel()->text(); });
-        connect(&controller, &ViewController::mainButtonTitleChanged, this,
-                [&] { titles << window.mainButton()->title(); });
-        QSignalSpy ended(&controller, &ViewController::conversionEnded);
-
-        controller.setIsoPath(source);
-        QTest::mouseClick(window.mainButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 180000);
-        qunsetenv("TMPDIR");
-
-        QCOMPARE(ended.at(0).at(0).toBool(), true);
-        QCOMPARE(values, (QList<int>{3, 5, 25, 35, 40, 80, 90, 0}));
-        for (const char *text : {"copying setup.exe", "Splitting install.wim", "Creating ISO"})
-            QVERIFY2(texts.contains(text), text);
-        QCOMPARE(texts.last(), QString());
-        QCOMPARE(titles, (QStringList{"Cancel", "Save..."}));
-        QTRY_COMPARE(prompts.alerts.size(), 1);
-        QVERIFY2(prompts.alerts.first().startsWith("alert:ISO creation completed|"),
-                 qPrintable(prompts.alerts.first()));
-        QVERIFY(window.mainButton()->isEnabled());
-        QCOMPARE(QDir(root.filePath("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-                 QStringList());
-
-        // The new image holds the pieces instead of install.wim, and the rest as it was.
-        QVERIFY2(runTool(isoinfo, {"-R", "-f", "-i", destination}, &output), qPrintable(output));
-        const QStringList listing = output.split('\n', Qt::SkipEmptyParts);
-        for (const char *path : {"/sources/install.swm", "/setup.exe", "/boot/bcd"})
-            QVERIFY2(listing.contains(path), qPrintable(output));
-        QVERIFY2(!listing.contains("/sources/install.wim"), qPrintable(output));
-        // No mount of the source is left behind.
-        QVERIFY(runTool(hdiutil, {"info", "-plist"}, &output));
-        QVERIFY2(!output.contains(source), qPrintable(output));
-    }
-
-    void savedNameGetsAllowedExtension()
-    {
-        // Compared without case; a dot in a folder's name is no extension.
-        QCOMPARE(WidgetPrompts::withAllowedExtension("/o/a.ISO", {"iso"}), QString("/o/a.ISO"));
-        QCOMPARE(WidgetPrompts::withAllowedExtension("/o.d/a", {"iso"}), QString("/o.d/a.iso"));
-        QCOMPARE(WidgetPrompts::withAllowedExtension("/o/a.txt", {}), QString("/o/a.txt"));
+        QVERIFY(QDir(rig.root.filePath("tmp")).isEmpty());
     }
 
     void savePanelAsksBeforeReplacing()
     {
+        // A saved name gets the allowed extension, compared without case; a dot
+        // in a folder's name is no extension.
+        QCOMPARE(WidgetPrompts::withAllowedExtension("/o/a.ISO", {"iso"}), "/o/a.ISO");
+        QCOMPARE(WidgetPrompts::withAllowedExtension("/o.d/a", {"iso"}), "/o.d/a.iso");
+        QCOMPARE(WidgetPrompts::withAllowedExtension("/o/a.txt", {}), "/o/a.txt");
         QTemporaryDir out;
         const QString existing = out.filePath("Win10_x64.iso-split.iso");
         writeFile(existing, "an older ISO");
-
         QWidget parent;
         WidgetPrompts prompts(&parent);
-        QString prefilled;
-        QStringList questions;
+        QStringList prefilled, questions;
         const auto accept = [&](const QString &typed) {
             return [&, typed](QWidget *modal) {
-                QFileDialog *panel = asSavePanel(modal);
+                auto *panel = named<QFileDialog>(modal, "savePanel");
                 if (!panel)
                     return false;
                 auto *name = panel->findChild<QLineEdit *>("fileNameEdit");
-                if (prefilled.isNull())
-                    prefilled = name->text();
+                prefilled << name->text();
                 panel->setDirectory(out.path());
                 // Typed as a user would; selectFile() leaves a focused name field alone.
                 name->setText(typed);
@@ -437,41 +244,34 @@ private slots:
         };
         const auto answer = [&](const QString &button) {
             return [&, button](QWidget *modal) {
-                auto *box = qobject_cast<QMessageBox *>(modal);
-                if (!box || box->objectName() != QLatin1String("replaceQuestion"))
-                    return false;
-                questions << box->text();
-                for (QAbstractButton *b : box->buttons())
+                auto *box = named<QMessageBox>(modal, "replaceQuestion");
+                for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>())
                     if (b->text().remove('&') == button)
-                        b->click();
-                return true;
+                        questions << box->text(), b->click();
+                return box != nullptr;
             };
         };
         const auto dismiss = [](QWidget *modal) {
-            QFileDialog *panel = asSavePanel(modal);
-            if (panel)
-                panel->reject();
-            return panel != nullptr;
+            auto *panel = named<QFileDialog>(modal, "savePanel");
+            return panel && (panel->reject(), true);
         };
         // Replacing declined: back to the panel; then replaced. A new name is taken
         // without a question, and a dismissed panel gives nothing.
-        const QString name = QStringLiteral("Win10_x64.iso-split");
+        const QString name = "Win10_x64.iso-split";
         DialogScript script;
         script.steps = {accept(name),      answer("Cancel"),  accept(name),
                         answer("Replace"), accept("new.iso"), dismiss};
-
         const Prompts::SavePanel panel{{"iso"}, name};
-        QCOMPARE(prompts.runSavePanel(panel), std::optional<QString>(existing));
-        QCOMPARE(script.steps.size(), size_t(2));
-        QCOMPARE(prefilled, name);
+        QCOMPARE(prompts.runSavePanel(panel), existing);
+        QCOMPARE(prefilled.first(), name);
         QCOMPARE(questions.size(), 2);
         QVERIFY(questions.first().contains("Win10_x64.iso-split.iso"));
         // Asking changes nothing on disk.
         QFile file(existing);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("an older ISO"));
-
-        QCOMPARE(prompts.runSavePanel(panel), std::optional<QString>(out.filePath("new.iso")));
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "an older ISO");
+        // The folder used is kept for the next panels, in this run or the next.
+        QCOMPARE(prompts.runSavePanel(panel), out.filePath("new.iso"));
+        QCOMPARE(QSettings().value("panels/lastFolder").toString(), out.path());
         QCOMPARE(questions.size(), 2);
         QCOMPARE(prompts.runSavePanel(panel), std::nullopt);
         QVERIFY(script.steps.empty());
@@ -485,55 +285,95 @@ private slots:
         WidgetPrompts prompts;
         std::vector<std::optional<QString>> answers;
         const auto open = [&]() -> QFileDialog * {
-            prompts.beginOpenPanel({QStringLiteral("Select a Windows ISO Image:"), {"iso"}},
+            prompts.beginOpenPanel({"Select a Windows ISO Image:", {"iso"}},
                                    [&](std::optional<QString> path) { answers.push_back(path); });
             for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = qobject_cast<QFileDialog *>(w);
-                    d && d->isVisible() && d->objectName() == QLatin1String("openPanel"))
+                if (auto *d = named<QFileDialog>(w, "openPanel"); d && d->isVisible())
                     return d;
             return nullptr;
         };
-
-        // Returns at once with the panel open and no answer yet; it does not block
-        // the rest of the application.
+        // Returns at once with the panel open, in the folder used last, and no
+        // answer yet; it does not block the rest of the application.
+        QTemporaryDir last;
+        QSettings().setValue("panels/lastFolder", last.path());
         QFileDialog *panel = open();
-        QVERIFY(panel);
-        QVERIFY(answers.empty());
+        QCOMPARE(panel->directory().absolutePath(), last.path());
+        QVERIFY(panel && answers.empty());
         QCOMPARE(panel->windowModality(), Qt::NonModal);
-        QCOMPARE(panel->windowTitle(), QStringLiteral("Select a Windows ISO Image:"));
+        QCOMPARE(panel->windowTitle(), "Select a Windows ISO Image:");
         QVERIFY(panel->nameFilters().join(' ').contains("*.iso"));
         panel->setDirectory(dir.path());
         panel->selectFile(iso);
         static_cast<QDialog *>(panel)->accept();
-        QCOMPARE(answers, (std::vector<std::optional<QString>>{iso}));
-
-        panel = open();
-        QVERIFY(panel);
-        panel->reject();
-        QCOMPARE(answers.size(), size_t(2));
-        QCOMPARE(answers[1], std::nullopt);
+        // The next one opens where the image was found; dismissed, it answers nothing.
+        QCOMPARE(QSettings().value("panels/lastFolder").toString(), dir.path());
+        open()->reject();
+        QCOMPARE(answers, (std::vector<std::optional<QString>>{iso, std::nullopt}));
     }
 
-    void errorAlertShowsMessageAndDetails()
+    void isoDroppedOrNamedBecomesSource()
     {
-        WidgetPrompts prompts;
-        QString shown;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        DialogScript script;
-        script.steps = {[&](QWidget *modal) {
-            auto *box = qobject_cast<QMessageBox *>(modal);
-            if (!box)
-                return false;
-            shown = box->text() + "|" + box->informativeText();
-            icon = box->icon();
-            box->button(QMessageBox::Ok)->click();
-            return true;
-        }};
-        prompts.runErrorAlert({QStringLiteral("“install.wim” couldn’t be removed."),
-                               QStringLiteral("Permission denied (/tmp/x/install.wim)")});
-        QCOMPARE(shown, QStringLiteral("“install.wim” couldn’t be removed.|Permission denied "
-                                       "(/tmp/x/install.wim)"));
-        QCOMPARE(icon, QMessageBox::Warning);
+        WindowRig rig;
+        QSignalSpy notices(rig.window.header(), &QNSHeaderSheetView::fileDropped);
+        // Entered on the band as the platform would, then dropped on the window
+        // when the band passed the entry on.
+        const auto drag = [&](const QString &path) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter({20, 120}, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(rig.window.header(), &enter);
+            QDropEvent drop({20, 120}, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            if (enter.isAccepted() && notices.isEmpty())
+                QApplication::sendEvent(&rig.window, &drop);
+            return enter.isAccepted() && drop.isAccepted();
+        };
+        const QString other = rig.root.filePath("images/OTHER.ISO");
+        writeFile(other, "an image");
+        QVERIFY(drag(other));
+        QCOMPARE(rig.controller.isoPath(), other);
+        // A ".volpack" drag stays the band's own notice and leaves the source alone.
+        QVERIFY(!drag(rig.root.filePath("x.volpack")));
+        QVERIFY(notices.count() == 1 && rig.controller.isoPath() == other);
+        // Named on the command line: a relative path or a file URL; not a missing
+        // file or a folder.
+        QVERIFY(rig.window.openSource(QDir::current().relativeFilePath(rig.source)));
+        QCOMPARE(rig.controller.isoPath(), rig.source);
+        QVERIFY(rig.window.openSource(QUrl::fromLocalFile(other).toString()));
+        QCOMPARE(rig.controller.isoPath(), other);
+        QVERIFY(!rig.window.openSource(rig.root.filePath("missing.iso")));
+        QVERIFY(!rig.window.openSource(rig.root.path()));
+        // Neither changes the source of a running conversion.
+        QVERIFY(rig.startConversion());
+        QVERIFY(!drag(other) && !rig.window.openSource(other));
+        QCOMPARE(rig.controller.isoPath(), rig.source);
+        rig.controller.convertButtonPressed();
+        QTRY_VERIFY(!rig.controller.isWindingDown());
+    }
+
+    void readsWellUnderDarkDesktop()
+    {
+        // The desktop's palette as a dark theme gives it.
+        const QPalette desktop = QApplication::palette();
+        QApplication::setPalette(QPalette(QColor(0x3a, 0x3a, 0x3a)));
+        Appearance::apply(*qApp);
+        Window w;
+        LicenseWindow licence;
+        w.delegate.setLicenseTextView(licence.textView());
+        w.delegate.showLicenseWindow();
+        const auto legible = [](const QWidget *widget, QPalette::ColorRole text,
+                                QPalette::ColorRole back = QPalette::Window) {
+            const int behind = widget->palette().color(back).lightness();
+            return behind < 100 && widget->palette().color(text).lightness() - behind > 90;
+        };
+        QVERIFY(legible(w.window.menuBar(), QPalette::ButtonText));
+        QVERIFY(legible(w.window.versionLabel(), QPalette::WindowText));
+        QVERIFY(legible(w.window.sourceLabel(), QPalette::WindowText));
+        QVERIFY(legible(w.window.promotionsButton(), QPalette::ButtonText));
+        QVERIFY(legible(licence.textView(), QPalette::ButtonText, QPalette::Base));
+        QApplication::setPalette(desktop);
+        // Named for assistive tools, which read no text off a progress bar.
+        auto *progress = QAccessible::queryAccessibleInterface(w.window.progressBar());
+        QVERIFY(!progress->text(QAccessible::Name).isEmpty());
     }
 };
 

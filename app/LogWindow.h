@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Log.h"
+
+#include <QWidget>
+
+class QPlainTextEdit;
+
+// "View Log": every line this run has logged since the window was made, in a
+// read-only text that can be selected and copied. Lines keep coming while it
+// is open, from whichever thread wrote them.
+class LogWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit LogWindow(QWidget *parent = nullptr);
+    ~LogWindow() override;
+
+    QPlainTextEdit *textView() const { return m_textView; }
+
+private:
+    void appendLine(const QString &line);
+    void copyAll();
+
+    QPlainTextEdit *m_textView;
+    Log::ListenerId m_listener;
+};
