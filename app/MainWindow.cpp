@@ -114,6 +114,9 @@ void MainWindow::bindController()
             &MainWindow::showProgressText);
     connect(m_controller, &ViewController::progressBarValueChanged, this,
             &MainWindow::showProgressValue);
+    connect(m_controller, &ViewController::stageDetailChanged, this, &MainWindow::showDetail);
+    connect(m_controller, &ViewController::noticeChanged, this, &MainWindow::showDetail);
+    connect(m_controller, &ViewController::conversionEnded, this, &MainWindow::showOutcome);
     connect(m_controller, &ViewController::isoPathChanged, this, &MainWindow::showSource);
     connect(m_controller, &ViewController::isRunningChanged, this,
             &MainWindow::updateMainButtonEnabled);
@@ -130,6 +133,7 @@ void MainWindow::bindController()
     showMainButtonTitle();
     showProgressText();
     showProgressValue();
+    showDetail();
     showSource();
     updateMainButtonEnabled();
     showVersion();
@@ -137,7 +141,9 @@ void MainWindow::bindController()
 
 void MainWindow::showMainButtonTitle()
 {
-    m_mainButton->setTitle(m_controller->mainButtonTitle());
+    // The controller's titles are the English ones; shown in the user's language.
+    m_mainButton->setTitle(QCoreApplication::translate(
+        "ViewController", m_controller->mainButtonTitle().toUtf8().constData()));
 }
 
 void MainWindow::showProgressText()
@@ -147,9 +153,28 @@ void MainWindow::showProgressText()
     QAccessible::updateAccessibility(&announcement);
 }
 
+// The bar moves on between the milestones as the stage in progress goes.
 void MainWindow::showProgressValue()
 {
-    m_progressBar->setValue(static_cast<int>(std::lround(m_controller->progressBarValue())));
+    const StageDetail detail = m_controller->stageDetail();
+    float value = m_controller->progressBarValue();
+    if (detail.stage != StageDetail::Stage::None)
+        value = std::max(value, detail.overall());
+    m_progressBar->setValue(static_cast<int>(std::lround(value)));
+}
+
+void MainWindow::showDetail()
+{
+    const QString summary = m_controller->stageDetail().summary();
+    m_detailLabel->setText(summary.isEmpty() ? m_controller->notice() : summary);
+    showProgressValue();
+}
+
+// A stop by hand says so once cleanup is through; the next status replaces it.
+void MainWindow::showOutcome()
+{
+    if (m_controller->lastOutcome() == ViewController::Outcome::Cancelled)
+        m_statusLabel->setText(tr("Cancelled"));
 }
 
 void MainWindow::showSource()

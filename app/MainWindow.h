@@ -6,6 +6,7 @@
 class AppDelegate;
 class LogWindow;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QNSHeaderSheetView;
@@ -39,11 +40,14 @@ public:
     QPushButton *promotionsButton() const { return m_promotionsButton; }
     QLabel *sourceLabel() const { return m_sourceLabel; }
     QLabel *statusLabel() const { return m_statusLabel; }
+    QLabel *detailLabel() const { return m_detailLabel; }
     QLabel *versionLabel() const { return m_versionLabel; }
     QProgressBar *progressBar() const { return m_progressBar; }
     QAction *licenseAction() const { return m_licenseAction; }
     QAction *logAction() const { return m_logAction; }
     QAction *promotionsAction() const { return m_promotionsAction; }
+    QAction *directAction() const { return m_directAction; }
+    QAction *bootableAction() const { return m_bootableAction; }
     LogWindow *logWindow() const { return m_logWindow; }
 
 signals:
@@ -63,12 +67,15 @@ private:
     QLayout *buildFooter();
     QWidget *buildBody();
     void buildMenus();
+    void buildOptionsMenu(QMenu *file);
     void describeForAccessibility();
 
     void bindController();
     void showMainButtonTitle();
     void showProgressText();
     void showProgressValue();
+    void showDetail();
+    void showOutcome();
     void showSource();
     void updateMainButtonEnabled();
     void showVersion();
@@ -90,10 +97,13 @@ private:
     QPushButton *m_promotionsButton = nullptr;
     QLabel *m_sourceLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
+    QLabel *m_detailLabel = nullptr;
     QLabel *m_versionLabel = nullptr;
     QProgressBar *m_progressBar = nullptr;
     QAction *m_licenseAction = nullptr;
     QAction *m_logAction = nullptr;
     QAction *m_promotionsAction = nullptr;
+    QAction *m_directAction = nullptr;
+    QAction *m_bootableAction = nullptr;
     LogWindow *m_logWindow = nullptr;
 };

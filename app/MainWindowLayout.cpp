@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QVBoxLayout>
 
 QWidget *MainWindow::buildHeaderContent()
@@ -93,10 +94,24 @@ QLayout *MainWindow::buildProgressArea()
     m_statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     m_statusLabel->setMinimumHeight(m_statusLabel->fontMetrics().height());
 
+    // Under the status, smaller: bytes, rate and time left of the stage, or a
+    // notice about the conversion.
+    m_detailLabel = new QLabel;
+    m_detailLabel->setObjectName(QStringLiteral("detailLabel"));
+    m_detailLabel->setTextFormat(Qt::PlainText);
+    m_detailLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    QFont small = m_detailLabel->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    m_detailLabel->setFont(small);
+    m_detailLabel->setPalette(Appearance::secondaryTextPalette(m_detailLabel->palette()));
+    m_detailLabel->setMinimumHeight(m_detailLabel->fontMetrics().height());
+
     auto *area = new QVBoxLayout;
     area->setSpacing(8);
     area->addWidget(m_progressBar);
     area->addWidget(m_statusLabel);
+    area->addSpacing(-4);
+    area->addWidget(m_detailLabel);
     return area;
 }
 
@@ -152,6 +167,7 @@ void MainWindow::buildMenus()
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, m_controller,
             [this] { m_controller->selectWindowsISOButtonPressed(); });
+    buildOptionsMenu(file);
     file->addSeparator();
     QAction *quit = file->addAction(tr("&Quit"));
     quit->setShortcut(QKeySequence::Quit);
@@ -176,12 +192,38 @@ void MainWindow::buildMenus()
             [this] { m_delegate->showPromotions(); });
 }
 
+// Options for the next conversion, kept from one start of the program to the next.
+void MainWindow::buildOptionsMenu(QMenu *file)
+{
+    file->addSeparator();
+    const auto option = [&](const QString &text, const QString &key, bool initial,
+                            void (ViewController::*set)(bool)) {
+        QAction *action = file->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(QSettings().value(key, initial).toBool());
+        (m_controller->*set)(action->isChecked());
+        connect(action, &QAction::toggled, m_controller, [this, key, set](bool on) {
+            QSettings().setValue(key, on);
+            (m_controller->*set)(on);
+        });
+        return action;
+    };
+    m_bootableAction = option(tr("Keep the New Image &Bootable"),
+                              QStringLiteral("conversion/bootable"), false,
+                              &ViewController::setBootable);
+    m_bootableAction->setObjectName(QStringLiteral("bootableAction"));
+    m_directAction = option(tr("Build from the &Mounted Image (Less Space)"),
+                            QStringLiteral("conversion/direct"), false, &ViewController::setDirect);
+    m_directAction->setObjectName(QStringLiteral("directAction"));
+}
+
 void MainWindow::describeForAccessibility()
 {
     // The status line keeps the text as its accessible name, so that each new
     // status is announced as a name change.
     m_statusLabel->setAccessibleDescription(tr("What the conversion is doing"));
     m_progressBar->setAccessibleName(tr("Conversion progress"));
+    m_detailLabel->setAccessibleDescription(tr("Bytes done, rate and time left of the stage"));
     m_sourceLabel->setAccessibleDescription(tr("The Windows ISO image to convert"));
     m_sourceButton->setAccessibleDescription(tr("Chooses the Windows ISO image to convert"));
     m_mainButton->setAccessibleDescription(

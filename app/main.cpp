@@ -4,6 +4,7 @@
 #include "DesktopNotifier.h"
 #include "LicenseWindow.h"
 #include "MainWindow.h"
+#include "QuitOnSignal.h"
 #include "SleepInhibitor.h"
 #include "Translations.h"
 #include "ViewController.h"
@@ -90,6 +91,9 @@ int main(int argc, char *argv[])
     DesktopNotifier notifier(&controller, QDBusConnection::sessionBus());
     QObject::connect(&window, &MainWindow::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // A logout or a kill stops a running conversion and quits once it is cleaned up.
+    QuitOnSignal quitOnSignal(&controller);
+    QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app, &QCoreApplication::quit);
 
     window.show();
     delegate.applicationDidFinishLaunching();

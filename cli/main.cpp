@@ -143,6 +143,11 @@ int convert(QCoreApplication &app, const Settings &settings)
         });
     }
 
+    QObject::connect(&controller, &ViewController::noticeChanged, &progress, [&] {
+        if (!controller.notice().isEmpty())
+            progress.printAbove(QStringLiteral("isoswm-cli: warning: ") + controller.notice(), true);
+    });
+
     QuitOnSignal quitOnSignal(&controller);
     QObject::connect(&quitOnSignal, &QuitOnSignal::stopping, &app, [&] {
         progress.printAbove(QStringLiteral("isoswm-cli: cancelling; waiting for the temporary "

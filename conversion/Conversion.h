@@ -63,6 +63,8 @@ signals:
     void statusText(const QString &text, bool item);
     void milestone(float value);
     void detailChanged(const StageDetail &detail);
+    // Something the user should know that does not stop the conversion.
+    void notice(const QString &text);
     // The last step of cleanup: the window may take its idle look again.
     void cleanedUp();
     void finished(Conversion::Outcome outcome);

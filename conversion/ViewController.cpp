@@ -9,6 +9,10 @@
 
 namespace {
 
+// The titles stay English in the property; the window shows them translated.
+const char *const kSaveTitle = QT_TRANSLATE_NOOP("ViewController", "Save...");
+const char *const kCancelTitle = QT_TRANSLATE_NOOP("ViewController", "Cancel");
+
 QString nullable(const QString &text)
 {
     return text.isNull() ? QStringLiteral("(null)") : text;
@@ -36,7 +40,7 @@ ViewController::~ViewController() = default;
 
 void ViewController::viewDidLoad()
 {
-    setMainButtonTitle(QStringLiteral("Save..."));
+    setMainButtonTitle(QString::fromLatin1(kSaveTitle));
 }
 
 void ViewController::showPromotions()
@@ -100,7 +104,8 @@ void ViewController::startConversion()
     if (!destination)
         return;
     setSaveISOPath(*destination);
-    setMainButtonTitle(QStringLiteral("Cancel"));
+    setMainButtonTitle(QString::fromLatin1(kCancelTitle));
+    setNotice(QString());
     m_job = std::make_unique<Conversion>(
         Conversion::Options{isoPath(), *destination, m_direct, m_bootable}, m_tools, m_prompts);
     connectJob(m_job.get());
@@ -122,9 +127,10 @@ void ViewController::connectJob(Conversion *job)
     connect(job, &Conversion::statusText, this, &ViewController::updateProgressText);
     connect(job, &Conversion::milestone, this, &ViewController::updateProgressBarValue);
     connect(job, &Conversion::detailChanged, this, &ViewController::setStageDetail);
+    connect(job, &Conversion::notice, this, &ViewController::setNotice);
     connect(job, &Conversion::cleanedUp, this, [this] {
         // The title comes back behind the reports cleanup made.
-        MainQueue::async(this, [this] { setMainButtonTitle(QStringLiteral("Save...")); });
+        MainQueue::async(this, [this] { setMainButtonTitle(QString::fromLatin1(kSaveTitle)); });
     });
     connect(job, &Conversion::finished, this, &ViewController::jobFinished);
 }
@@ -221,6 +227,11 @@ void ViewController::setStageDetail(const StageDetail &detail)
         return;
     m_stageDetail = detail;
     emit stageDetailChanged();
+}
+void ViewController::setNotice(const QString &text)
+{
+    if (assign(m_notice, text))
+        emit noticeChanged();
 }
 void ViewController::setDirect(bool direct)
 {

@@ -39,6 +39,9 @@ class ViewController : public QObject {
     Q_PROPERTY(bool isWindingDown READ isWindingDown NOTIFY isWindingDownChanged)
     // The stage in progress: bytes, rate, time left; an empty detail between stages.
     Q_PROPERTY(StageDetail stageDetail READ stageDetail NOTIFY stageDetailChanged)
+    // Something about the conversion in progress, or the last one, that the
+    // user should know but that stopped nothing; empty when there is none.
+    Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
     // Options read when a conversion starts.
     Q_PROPERTY(bool direct READ direct WRITE setDirect NOTIFY optionsChanged)
     Q_PROPERTY(bool bootable READ bootable WRITE setBootable NOTIFY optionsChanged)
@@ -90,6 +93,7 @@ public:
     void setIsCancelling(bool cancelling);
     bool isWindingDown() const { return m_job && !isRunning(); }
     StageDetail stageDetail() const { return m_stageDetail; }
+    QString notice() const { return m_notice; }
     bool direct() const { return m_direct; }
     void setDirect(bool direct);
     bool bootable() const { return m_bootable; }
@@ -112,6 +116,7 @@ signals:
     void isCancellingChanged();
     void isWindingDownChanged();
     void stageDetailChanged();
+    void noticeChanged();
     void optionsChanged();
 
     // The window's and the application's promotions action.
@@ -129,6 +134,7 @@ private:
     void setProgressText(const QString &text);
     void setProgressBarValue(float value);
     void setStageDetail(const StageDetail &detail);
+    void setNotice(const QString &text);
 
     Prompts *m_prompts;
     Tools m_tools;
@@ -149,6 +155,7 @@ private:
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_isCancelling{false};
     StageDetail m_stageDetail;
+    QString m_notice;
     bool m_direct = false;
     bool m_bootable = false;
     std::optional<Outcome> m_lastOutcome;

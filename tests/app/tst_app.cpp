@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "QNSHeaderSheetView.h"
 #include "QNSPromoManager.h"
+#include "QuitOnSignal.h"
 #include "WidgetPrompts.h"
 
 #include <QtWidgets>
@@ -182,6 +183,35 @@ private slots:
         QTest::keyClick(&rig.window, Qt::Key_Return);
         QCOMPARE(rig.prompts.savePanels.size(), 2);
         QCOMPARE(rig.prompts.openPanels.size(), 0);
+    }
+
+    // During a stage: a detail line and a bar that moves on from the milestone;
+    // a SIGTERM (a logout) stops the conversion and asks to quit once it is
+    // cleaned up, and the status says "Cancelled".
+    void detailLineAndTermination()
+    {
+        WindowRig rig;
+        QuitOnSignal quitOnSignal(&rig.controller);
+        QSignalSpy quit(&quitOnSignal, &QuitOnSignal::quitRequested);
+        rig.touch("wimsplit.hang");
+        QVERIFY(rig.startConversion());
+        QTRY_VERIFY(processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
+        QTRY_VERIFY(rig.window.detailLabel()->text().contains(" of 2.6 MB"));
+        QVERIFY(rig.window.progressBar()->value() >= 40);
+        ::raise(SIGTERM);
+        QTRY_COMPARE(quit.count(), 1);
+        QCOMPARE(quit.at(0).at(0).toInt(), SIGTERM);
+        QVERIFY(!processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
+        QVERIFY(rig.leftoverTemporaryFolders().isEmpty());
+        QCOMPARE(rig.window.statusLabel()->text(), "Cancelled");
+        QCOMPARE(rig.window.detailLabel()->text(), "");
+
+        // The options are the controller's, and kept for the next window.
+        rig.window.bootableAction()->setChecked(true);
+        QVERIFY(rig.controller.bootable() && !rig.controller.direct());
+        Window next;
+        QVERIFY(next.window.bootableAction()->isChecked() && next.controller.bootable());
+        next.window.bootableAction()->setChecked(false);
     }
 
     void closeWhileRunningAsksAndWaits()
