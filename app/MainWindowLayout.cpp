@@ -208,9 +208,9 @@ void MainWindow::buildOptionsMenu(QMenu *file)
         });
         return action;
     };
-    m_bootableAction = option(tr("Keep the New Image &Bootable"),
-                              QStringLiteral("conversion/bootable"), false,
-                              &ViewController::setBootable);
+    m_bootableAction =
+        option(tr("Keep the New Image &Bootable"), QStringLiteral("conversion/bootable"), false,
+               &ViewController::setBootable);
     m_bootableAction->setObjectName(QStringLiteral("bootableAction"));
     m_directAction = option(tr("Build from the &Mounted Image (Less Space)"),
                             QStringLiteral("conversion/direct"), false, &ViewController::setDirect);

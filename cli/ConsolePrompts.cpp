@@ -22,8 +22,9 @@ std::optional<QString> ConsolePrompts::runSavePanel(const SavePanel &)
 {
     // The save panel asks before replacing a file; here --force is the answer.
     if (QFileInfo::exists(m_destination) && !m_replaceExisting) {
-        runAlert(QStringLiteral("“%1” already exists.").arg(m_destination),
-                 QStringLiteral("Use --force to replace it."));
+        runAlert(
+            QCoreApplication::translate("isoswm-cli", "“%1” already exists.").arg(m_destination),
+            QCoreApplication::translate("isoswm-cli", "Use --force to replace it."));
         return std::nullopt;
     }
     return m_destination;

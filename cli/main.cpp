@@ -7,6 +7,7 @@
 #include "MainQueue.h"
 #include "ProgressLine.h"
 #include "QuitOnSignal.h"
+#include "Translations.h"
 #include "ViewController.h"
 
 #include <QCommandLineParser>
@@ -16,24 +17,29 @@
 
 namespace {
 
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("isoswm-cli", text);
+}
+
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
 
-const char kDescription[] =
-    "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso\n"
-    "in which sources/install.wim (or install.esd) is split into install.swm\n"
-    "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
-    "\n"
-    "Progress shows as one updating line on a terminal and as plain lines\n"
-    "otherwise; alerts and errors go to standard error. Ctrl-C cancels the\n"
-    "conversion and waits until its temporary files are removed.\n"
-    "\n"
-    "Exit status: 0 when the new image was written, 1 when the conversion failed,\n"
-    "2 for wrong usage, 130 when it was cancelled.\n"
-    "\n"
-    "For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other\n"
-    "disk tools and another resources folder.";
+const char *const kDescription = QT_TRANSLATE_NOOP(
+    "isoswm-cli", "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso\n"
+                  "in which sources/install.wim (or install.esd) is split into install.swm\n"
+                  "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
+                  "\n"
+                  "Progress shows as one updating line on a terminal and as plain lines\n"
+                  "otherwise; alerts and errors go to standard error. Ctrl-C cancels the\n"
+                  "conversion and waits until its temporary files are removed.\n"
+                  "\n"
+                  "Exit status: 0 when the new image was written, 1 when the conversion failed,\n"
+                  "2 for wrong usage, 130 when it was cancelled.\n"
+                  "\n"
+                  "For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other\n"
+                  "disk tools and another resources folder.");
 
 struct Settings {
     QString source;
@@ -55,28 +61,26 @@ int usageError(const QCommandLineParser &parser, const QString &message)
 std::variant<Settings, int> parseArguments(const QCoreApplication &app)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.setApplicationDescription(tr(kDescription));
     const QCommandLineOption force(QStringLiteral("force"),
-                                   QStringLiteral("Replace DESTINATION.iso if it exists; the old "
-                                                  "file stays as it was until the new image is "
-                                                  "complete."));
+                                   tr("Replace DESTINATION.iso if it exists; the old "
+                                      "file stays as it was until the new image is "
+                                      "complete."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Show the diagnostic log on standard error."));
+                                     tr("Show the diagnostic log on standard error."));
     const QCommandLineOption direct(QStringLiteral("direct"),
-                                    QStringLiteral("Split and build straight from the mounted "
-                                                   "image, without a staging copy: less "
-                                                   "temporary space, often faster."));
+                                    tr("Split and build straight from the mounted "
+                                       "image, without a staging copy: less "
+                                       "temporary space, often faster."));
     const QCommandLineOption bootable(QStringLiteral("bootable"),
-                                      QStringLiteral("Keep the boot records of the source, so "
-                                                     "the new image boots like it (BIOS and "
-                                                     "UEFI)."));
+                                      tr("Keep the boot records of the source, so "
+                                         "the new image boots like it (BIOS and "
+                                         "UEFI)."));
     parser.addOptions({force, verbose, direct, bootable});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("SOURCE.iso"),
-                                 QStringLiteral("The image to convert."));
-    parser.addPositionalArgument(QStringLiteral("DESTINATION.iso"),
-                                 QStringLiteral("The new image."));
+    parser.addPositionalArgument(QStringLiteral("SOURCE.iso"), tr("The image to convert."));
+    parser.addPositionalArgument(QStringLiteral("DESTINATION.iso"), tr("The new image."));
     if (!parser.parse(app.arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(help)) {
@@ -89,7 +93,7 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     }
     const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2)
-        return usageError(parser, QStringLiteral("give SOURCE.iso and DESTINATION.iso"));
+        return usageError(parser, tr("give SOURCE.iso and DESTINATION.iso"));
     return Settings{QFileInfo(paths[0]).absoluteFilePath(),
                     QFileInfo(paths[1]).absoluteFilePath(),
                     parser.isSet(force),
@@ -102,20 +106,18 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
 std::optional<QString> refusal(const Settings &s)
 {
     if (!QFileInfo(s.source).isFile())
-        return QStringLiteral("%1 is not a file").arg(s.source);
+        return tr("%1 is not a file").arg(s.source);
     if (s.source == s.destination)
-        return QStringLiteral("the destination must differ from the source");
+        return tr("the destination must differ from the source");
     if (!QFileInfo(QFileInfo(s.destination).absolutePath()).isDir())
-        return QStringLiteral("the folder of %1 does not exist").arg(s.destination);
+        return tr("the folder of %1 does not exist").arg(s.destination);
     if (QFileInfo::exists(s.destination) && !s.force)
-        return QStringLiteral("%1 already exists; use --force to replace it").arg(s.destination);
+        return tr("%1 already exists; use --force to replace it").arg(s.destination);
     return std::nullopt;
 }
 
 void useToolsFromEnvironment(ViewController &controller)
 {
-    if (const QString resources = qEnvironmentVariable("ISOSWM_RESOURCES"); !resources.isEmpty())
-        Bundle::setResourcesPath(resources);
     ViewController::Tools tools = controller.tools();
     if (const QString t = qEnvironmentVariable("ISOSWM_HDIUTIL"); !t.isEmpty())
         tools.hdiutil = t;
@@ -135,37 +137,39 @@ int convert(QCoreApplication &app, const Settings &settings)
 
     ProgressLine progress(&controller);
     prompts.beforeAlert = [&] { progress.stopShowing(); };
-    if (settings.verbose) {
-        // Log lines come from worker threads too; they are printed here, in
-        // order, above the progress line.
-        Log::setSink([&](const QString &line) {
+    // Log lines come from worker threads too; they are printed here, in order,
+    // above the progress line.
+    const Log::ListenerId listener =
+        settings.verbose ? Log::addListener([&progress](const QString &line) {
             MainQueue::async(&progress, [&progress, line] { progress.printAbove(line, true); });
-        });
-    }
+        })
+                         : Log::ListenerId();
 
     QObject::connect(&controller, &ViewController::noticeChanged, &progress, [&] {
         if (!controller.notice().isEmpty())
-            progress.printAbove(QStringLiteral("isoswm-cli: warning: ") + controller.notice(), true);
+            progress.printAbove(tr("isoswm-cli: warning: %1").arg(controller.notice()), true);
     });
 
     QuitOnSignal quitOnSignal(&controller);
     QObject::connect(&quitOnSignal, &QuitOnSignal::stopping, &app, [&] {
-        progress.printAbove(QStringLiteral("isoswm-cli: cancelling; waiting for the temporary "
-                                           "files to be removed"),
-                            true);
+        progress.printAbove(
+            tr("isoswm-cli: cancelling; waiting for the temporary files to be removed"), true);
     });
     QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app,
                      [&] { app.exit(kExitCancelled); });
     QObject::connect(&controller, &ViewController::conversionEnded, &app, [&](bool succeeded) {
         progress.finishLine();
         const auto outcome = controller.lastOutcome();
+        // The output's path, said once, whichever way it went.
         if (succeeded)
-            std::printf("Created %s\n", qPrintable(settings.destination));
+            std::printf("%s\n", qPrintable(tr("Created %1").arg(settings.destination)));
         else if (outcome == ViewController::Outcome::Cancelled)
-            std::fprintf(stderr, "Cancelled; %s was not written.\n",
-                         qPrintable(settings.destination));
+            std::fprintf(
+                stderr, "%s\n",
+                qPrintable(tr("Cancelled; %1 was not written.").arg(settings.destination)));
         else
-            std::fprintf(stderr, "%s was not written.\n", qPrintable(settings.destination));
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(tr("%1 was not written.").arg(settings.destination)));
         std::fflush(stdout);
         app.exit(succeeded                                       ? 0
                  : outcome == ViewController::Outcome::Cancelled ? kExitCancelled
@@ -179,7 +183,8 @@ int convert(QCoreApplication &app, const Settings &settings)
     if (!controller.isRunning())
         return kExitFailed;
     const int status = app.exec();
-    Log::setSink({});
+    if (listener)
+        Log::removeListener(listener);
     return status;
 }
 
