@@ -197,6 +197,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(
         Bundle::infoValue(QStringLiteral("CFBundleShortVersionString"))
             .value_or(QStringLiteral("?")));
+    if (const QString resources = qEnvironmentVariable("ISOSWM_RESOURCES"); !resources.isEmpty())
+        Bundle::setResourcesPath(resources);
+    Translations::install(app);
 
     const std::variant<Settings, int> parsed = parseArguments(app);
     if (const int *status = std::get_if<int>(&parsed))
