@@ -215,7 +215,8 @@ private slots:
         // genisoimage's progress lines and nothing else of what it says.
         const QStringList lines = QString::fromUtf8(made.out).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(lines.size() >= 2 &&
-                     lines.filter("% done, estimate finish ").size() == lines.size() - 1,
+                     lines.filter("% done, estimate finish ").size() == lines.size() - 1 &&
+                     QStringList(lines).removeDuplicates() == 0,
                  made.out.constData());
 
         const QString mountPoint = attach(iso);
