@@ -107,9 +107,9 @@ std::vector<std::string> genisoimageArguments(const Build &build, const std::str
         argv.push_back("-graft-points");
     argv.insert(argv.end(), {"-V", build.label, "-o", output});
     argv.push_back(grafts ? "/=" + escaped(build.folder, "\\=") : build.folder);
+    // The image path holds no '=' (-graft splits there) and no '\' (no UDF name does).
     for (const Graft &graft : build.request.grafts)
-        argv.push_back(escaped(graft.imagePath.substr(1), "\\=") + '=' +
-                       escaped(graft.source.string(), "\\="));
+        argv.push_back(graft.imagePath.substr(1) + '=' + escaped(graft.source.string(), "\\="));
     return argv;
 }
 

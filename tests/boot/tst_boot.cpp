@@ -61,31 +61,15 @@ private slots:
         QVERIFY(writeBytes(m_tree + "/disk/hd.img", hardDiskImage()));
         QVERIFY(writeBytes(m_tree + "/floppy.img", randomBytes(1440 * 1024, 3)));
         QVERIFY(writeBytes(m_tree + "/sources/setup.txt", "setup"));
-        const QStringList common{"-quiet", "-R", "-input-charset", "utf-8", "-o"};
+        const QString boot = "-quiet -R -input-charset utf-8 -c boot.catalog "
+                             "-b boot/etfsboot.com -no-emul-boot -boot-load-size 8 "
+                             "-eltorito-alt-boot -e efi/microsoft/boot/efisys.bin -no-emul-boot "
+                             "-eltorito-alt-boot -b disk/hd.img -hard-disk-boot "
+                             "-eltorito-alt-boot -b floppy.img";
         m_iso = m_work.filePath("boot.iso");
-        QCOMPARE(run("genisoimage", common + QStringList{m_iso,
-                                                         "-b",
-                                                         "boot/etfsboot.com",
-                                                         "-no-emul-boot",
-                                                         "-boot-load-size",
-                                                         "8",
-                                                         "-eltorito-alt-boot",
-                                                         "-e",
-                                                         "efi/microsoft/boot/efisys.bin",
-                                                         "-no-emul-boot",
-                                                         "-eltorito-alt-boot",
-                                                         "-b",
-                                                         "disk/hd.img",
-                                                         "-hard-disk-boot",
-                                                         "-eltorito-alt-boot",
-                                                         "-b",
-                                                         "floppy.img",
-                                                         "-c",
-                                                         "boot.catalog",
-                                                         m_tree}),
-                 QString());
         m_plainIso = m_work.filePath("plain.iso");
-        QCOMPARE(run("genisoimage", common + QStringList{m_plainIso, m_tree}), QString());
+        QCOMPARE(run("genisoimage", boot.split(' ') << "-o" << m_iso << m_tree), QString());
+        QCOMPARE(run("genisoimage", {"-quiet", "-o", m_plainIso, m_tree}), QString());
     }
 
     void savedCatalogs_data()
@@ -196,9 +180,6 @@ private slots:
                "the new image is built without boot records.";
         QTest::newRow("no boot records") << "plain"
                                          << "!The source image has no boot records; the new";
-        QTest::newRow("a damaged catalog")
-            << "damage"
-            << "!The source image's boot catalog cannot be read (the boot catalog's";
     }
     void plansTheSameEntries()
     {
@@ -206,24 +187,17 @@ private slots:
         QFETCH(QString, expected);
         const QString tree = m_work.filePath(QTest::currentDataTag());
         QCOMPARE(run("cp", {"-a", m_tree, tree}), QString());
-        QString iso = change == "plain" ? m_plainIso : m_iso;
+        const QString iso = change == "plain" ? m_plainIso : m_iso;
         if (change == "move") {
             QVERIFY(QDir().mkpath(tree + "/tools"));
             QVERIFY(QFile::rename(tree + "/boot/etfsboot.com", tree + "/tools/loader.bin"));
         } else if (change == "alter") {
             QFile file(tree + "/boot/etfsboot.com");
             QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(3000) && file.write("!", 1) == 1);
-        } else if (change == "damage") {
-            iso = m_work.filePath("damaged.iso");
-            QVERIFY(QFile::copy(m_iso, iso));
-            QFile file(iso);
-            const qint64 at = ElTorito::readCatalog(m_iso.toStdString()).catalog.lba * 2048LL + 4;
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(at) && file.write("\x7f", 1) == 1);
         }
 
         const BootImages::Plan plan = BootImages::plan(iso, tree);
-        QCOMPARE(plan.arguments.isEmpty(), expected.startsWith('!'));
-        QCOMPARE(plan.notice.isEmpty(), !expected.startsWith('!'));
+        QCOMPARE(plan.notice.isEmpty(), !plan.arguments.isEmpty());
         QCOMPARE(plan.arguments.isEmpty() ? '!' + plan.notice.left(expected.size() - 1)
                                           : plan.arguments.join(' '),
                  expected);

@@ -90,7 +90,7 @@ private slots:
         QTest::newRow("symbolic link") << "link" << QStringList();
         // Options that do not fit the folder.
         QTest::newRow("graft over an item")
-            << "fine.txt" << QStringList{"-graft", "fine.txt=@/fine.txt"};
+            << "fine.txt: the folder holds it" << QStringList{"-graft", "fine.txt=@/fine.txt"};
         QTest::newRow("exclusion of nothing") << "missing" << QStringList{"-exclude", "missing"};
         QTest::newRow("boot option before its entry")
             << "-no-emul-boot" << QStringList{"-no-emul-boot"};
@@ -190,7 +190,8 @@ private slots:
         // As the direct conversion builds: from the mounted source, with
         // install.wim left out and its pieces taken from elsewhere.
         const QString pieces = m_work.filePath("pieces"), expected = freshFolder("expected");
-        // Big enough for a few progress lines; one named as genisoimage's catalog would be.
+        // Big enough for a few progress lines; one named as genisoimage names
+        // its catalog.
         QVERIFY(writeFile(pieces + "/install.swm", 20 << 20, 1));
         QVERIFY(writeFile(pieces + "/install2.swm", 8 << 20, 2));
         QVERIFY(writeFile(pieces + "/boot.catalog", 10, 3));
@@ -264,9 +265,9 @@ private:
         return run(kHdiutil, {"makehybrid", "-iso", "-udf", "-o", out(folder, name), folder});
     }
 
-    // Every path holds what genisoimage reads as syntax in graft points and
-    // exclusions.
-    QTemporaryDir m_work{QDir::tempPath() + "/tst_makehybrid [=]-XXXXXX"};
+    // Every path holds what genisoimage reads as syntax in graft points
+    // ('\' and '=') and exclusions ('[' and '\').
+    QTemporaryDir m_work{QDir::tempPath() + "/tst_makehybrid [\\=]-XXXXXX"};
     QString m_folder;
     int m_serial = 0;
 };
