@@ -1,17 +1,17 @@
+#include "HybridBoot.h"
+#include "HybridRequest.h"
+#include "HybridTree.h"
 #include "Names.h"
 #include "Subprocess.h"
-#include "UdfImage.h"
 #include "Verbs.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <map>
-#include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,124 +39,111 @@ int fail(const std::string &reason)
     return 1;
 }
 
-struct Expected {
-    bool isDirectory;
-    uint64_t size;
+// Everything known before genisoimage runs.
+struct Build {
+    HybridRequest request;
+    std::string folder; // absolute, without a trailing '/'
+    fs::path out;
+    ImageTree tree;
+    std::string label;
+    std::string genisoimage;
 };
 
-// Everything below `root` by path relative to it ("/a/b"), checked against
-// what the UDF tree can hold. False with a reason naming the first item that
-// cannot go into the image unchanged.
-bool surveyTree(const fs::path &root, std::map<std::string, Expected> *tree, uint64_t *largest,
-                std::string *error)
+bool isProgressLine(std::string_view line)
 {
-    std::vector<std::pair<fs::path, std::string>> pending{{root, std::string()}};
-    while (!pending.empty()) {
-        const auto [folder, relative] = pending.back();
-        pending.pop_back();
-        std::error_code ec;
-        fs::directory_iterator it(folder, ec);
-        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            const fs::path &path = it->path();
-            const std::string name = path.filename().string();
-            const std::string item = relative + '/' + name;
-            if (const std::optional<std::string> problem = Names::udfNameProblem(name)) {
-                *error = item.substr(1) + ": " + *problem;
-                return false;
-            }
-            const fs::file_status status = it->symlink_status(ec);
-            if (ec)
-                break;
-            if (fs::is_directory(status)) {
-                if (access(path.c_str(), R_OK | X_OK) != 0) {
-                    *error = item.substr(1) + ": " + std::strerror(errno);
-                    return false;
-                }
-                tree->emplace(item, Expected{true, 0});
-                pending.emplace_back(path, item);
-            } else if (fs::is_regular_file(status)) {
-                // genisoimage leaves out unreadable files without failing.
-                if (access(path.c_str(), R_OK) != 0) {
-                    *error = item.substr(1) + ": " + std::strerror(errno);
-                    return false;
-                }
-                const uint64_t size = it->file_size(ec);
-                if (ec)
-                    break;
-                *largest = std::max(*largest, size);
-                tree->emplace(item, Expected{false, size});
-            } else {
-                *error = item.substr(1) + ": only folders and regular files can go into the image";
-                return false;
-            }
-        }
-        if (ec) {
-            *error = folder.string() + ": " + ec.message();
-            return false;
-        }
-    }
-    return true;
+    return line.find("% done, estimate finish") != std::string_view::npos;
 }
 
-// Reads the UDF tree of the built image back and compares it with the
-// folder: genisoimage changes or cuts some names without a word.
-bool verifyImage(const std::string &imagePath, const std::map<std::string, Expected> &expected,
-                 std::string *error)
+// What genisoimage says about a build that goes well: the ISO 9660 names it
+// chose, the boot images' sizes, its totals.
+bool isNote(std::string_view line)
 {
-    std::unique_ptr<UdfImage> image = UdfImage::open(imagePath, error);
-    if (!image || !image->readTree(error)) {
-        *error = "the built image cannot be read back: " + *error;
-        return false;
+    static constexpr std::string_view kNotes[] = {"Size of boot image is ",
+                                                  "Total translation table size",
+                                                  "Total rockridge attributes",
+                                                  "Total directory bytes",
+                                                  "Path table size",
+                                                  "Max brk space used"};
+    if (line.empty() || (line.starts_with("Using ") && line.find(" for ") != line.npos) ||
+        line.find(" extents written (") != line.npos)
+        return true;
+    for (const std::string_view note : kNotes) {
+        if (line.starts_with(note))
+            return true;
     }
-    std::size_t found = 0;
-    std::vector<const UdfNode *> pending{&image->root()};
-    while (!pending.empty()) {
-        const UdfNode *node = pending.back();
-        pending.pop_back();
-        for (const auto &child : node->children) {
-            const std::string path = udfNodePath(*child);
-            const auto wanted = expected.find(path);
-            if (wanted == expected.end()) {
-                *error = "the image holds " + path.substr(1) +
-                         ", which is not in the folder (a name was changed)";
-                return false;
-            }
-            if (wanted->second.isDirectory != child->isDirectory ||
-                (!child->isDirectory && wanted->second.size != child->size)) {
-                *error = path.substr(1) + " differs in the image (" + std::to_string(child->size) +
-                         " bytes instead of " + std::to_string(wanted->second.size) + ")";
-                return false;
-            }
-            ++found;
-            if (child->isDirectory)
-                pending.push_back(child.get());
-        }
-    }
-    if (found != expected.size()) {
-        for (const auto &[path, entry] : expected) {
-            if (!image->find(path)) {
-                *error = path.substr(1) + " is missing from the image";
-                return false;
-            }
-        }
-        *error = "the image does not hold the folder's items";
-        return false;
-    }
-    return true;
+    return false;
 }
 
-// genisoimage's reason without its notes on the ISO 9660 names it chose.
-std::string genisoimageReason(const std::string &text)
+// genisoimage reads '\' and '=' in a graft point as its own syntax, and
+// `glob` characters in an exclusion as a pattern.
+std::string escaped(const std::string &text, std::string_view special)
 {
-    std::istringstream lines(text);
-    std::string line, reason;
-    while (std::getline(lines, line)) {
-        if (line.empty() ||
-            (line.rfind("Using ", 0) == 0 && line.find(" for ") != std::string::npos))
-            continue;
-        reason += (reason.empty() ? "" : " ") + line;
+    std::string out;
+    for (const char c : text) {
+        if (special.find(c) != special.npos)
+            out += '\\';
+        out += c;
     }
-    return reason;
+    return out;
+}
+
+std::vector<std::string> genisoimageArguments(const Build &build, const std::string &output)
+{
+    std::vector<std::string> argv{build.genisoimage, "-iso-level", "3", "-R", "-udf",
+                                  "-input-charset",  "utf-8"};
+    uint64_t largest = 0;
+    for (const auto &[path, item] : build.tree)
+        largest = std::max(largest, item.size);
+    if (largest > kLargestIsoFile)
+        argv.push_back("-allow-limited-size");
+    const std::vector<std::string> boot =
+        genisoimageBootOptions(build.request.bootEntries, freeCatalogName(build.tree));
+    argv.insert(argv.end(), boot.begin(), boot.end());
+    // Matched against the path genisoimage reads each item from.
+    for (const std::string &path : build.request.excluded)
+        argv.insert(argv.end(), {"-x", escaped(build.folder + path, "\\*?[")});
+    const bool grafts = !build.request.grafts.empty();
+    if (grafts)
+        argv.push_back("-graft-points");
+    argv.insert(argv.end(), {"-V", build.label, "-o", output});
+    argv.push_back(grafts ? "/=" + escaped(build.folder, "\\=") : build.folder);
+    // The image path holds no '=' (-graft splits there) and no '\' (no UDF name does).
+    for (const Graft &graft : build.request.grafts)
+        argv.push_back(graft.imagePath.substr(1) + '=' + escaped(graft.source.string(), "\\="));
+    return argv;
+}
+
+// Runs genisoimage to its end, passing its progress lines on to our stdout as
+// they come; false with a reason, or after a signal.
+bool runGenisoimage(const std::vector<std::string> &argv, std::string *error)
+{
+    int errors = -1;
+    const pid_t pid = g_signal ? -1 : Subprocess::spawn(argv, &errors, false);
+    const int spawnErrno = errno;
+    g_child = pid;
+    if (g_signal && pid > 0)
+        kill(pid, SIGTERM);
+    std::string reason;
+    if (pid > 0) {
+        Subprocess::readLines(errors, [&reason](const std::string &line) {
+            if (isProgressLine(line)) {
+                std::printf("%s\n", line.c_str());
+                std::fflush(stdout);
+            } else if (!isNote(line)) {
+                reason += (reason.empty() ? "" : " ") + line;
+            }
+        });
+    }
+    const int status = pid > 0 ? Subprocess::wait(pid) : -1;
+    g_child = 0;
+    if (g_signal)
+        return false;
+    if (pid < 0)
+        *error = std::string("cannot start genisoimage: ") + std::strerror(spawnErrno);
+    else if (status != 0)
+        *error =
+            "genisoimage " + Subprocess::describe(status) + (reason.empty() ? "" : ": " + reason);
+    return pid > 0 && status == 0;
 }
 
 bool publish(const std::string &temporary, const std::string &out)
@@ -175,59 +162,61 @@ bool publish(const std::string &temporary, const std::string &out)
     return true;
 }
 
+// FOLDER must be a folder, OUT must not exist yet, as with the macOS tool.
+bool checkPaths(Build *build, std::string *error)
+{
+    const std::string &given = build->request.folder;
+    std::error_code ec;
+    build->folder = fs::absolute(given, ec).lexically_normal().string();
+    if (build->folder.size() > 1 && build->folder.back() == '/')
+        build->folder.pop_back();
+    struct stat st;
+    const int found = stat(build->folder.c_str(), &st);
+    if (found != 0 || !S_ISDIR(st.st_mode)) {
+        *error = given + ": " + std::strerror(found != 0 ? errno : ENOTDIR);
+        return false;
+    }
+    build->out = fs::absolute(build->request.out, ec);
+    if (lstat(build->out.c_str(), &st) == 0) {
+        *error = build->request.out + ": " + std::strerror(EEXIST);
+        return false;
+    }
+    return true;
+}
+
+// The checks made before anything is written; false with a reason.
+bool prepare(const std::vector<std::string> &args, Build *build, std::string *error)
+{
+    std::optional<HybridRequest> request = parseHybridRequest(args, error);
+    if (!request)
+        return false;
+    build->request = std::move(*request);
+    if (!checkPaths(build, error))
+        return false;
+    std::optional<ImageTree> tree = plannedTree(build->folder, build->request, error);
+    if (!tree || !checkBootFiles(build->request.bootEntries, *tree, error))
+        return false;
+    build->tree = std::move(*tree);
+    const std::string &name = build->request.volumeName;
+    build->label = Names::volumeLabelForFolder(
+        name.empty() ? fs::path(build->folder).filename().string() : name);
+    build->genisoimage =
+        Subprocess::findProgram("genisoimage", {"/usr/bin/genisoimage", "/bin/genisoimage"});
+    if (build->genisoimage.empty())
+        *error = "genisoimage is not installed";
+    return !build->genisoimage.empty();
+}
+
 } // namespace
 
 namespace Verbs {
 
 int makeHybrid(const std::vector<std::string> &args)
 {
-    std::string out, folderArg, volumeName;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string &arg = args[i];
-        if (arg == "-iso" || arg == "-udf")
-            continue; // both are always written, together with Rock Ridge
-        if (arg == "-o" || arg == "-default-volume-name") {
-            if (i + 1 >= args.size())
-                return fail(arg + " needs a value");
-            (arg == "-o" ? out : volumeName) = args[++i];
-        } else if (!arg.empty() && arg[0] == '-') {
-            return fail("unsupported option " + arg);
-        } else if (folderArg.empty()) {
-            folderArg = arg;
-        } else {
-            return fail("only one source folder can be given");
-        }
-    }
-    if (out.empty() || folderArg.empty())
-        return fail("usage: hdiutil makehybrid -iso -udf -o OUT FOLDER");
-
-    std::error_code ec;
-    const fs::path folder = fs::absolute(folderArg, ec).lexically_normal();
-    struct stat st;
-    if (stat(folder.c_str(), &st) != 0)
-        return fail(folderArg + ": " + std::strerror(errno));
-    if (!S_ISDIR(st.st_mode))
-        return fail(folderArg + ": " + std::strerror(ENOTDIR));
-    const fs::path outPath = fs::absolute(out, ec);
-    if (lstat(outPath.c_str(), &st) == 0)
-        return fail(out + ": " + std::strerror(EEXIST));
-
-    std::map<std::string, Expected> expected;
-    uint64_t largest = 0;
+    Build build;
     std::string error;
-    if (!surveyTree(folder, &expected, &largest, &error))
+    if (!prepare(args, &build, &error))
         return fail(error);
-
-    fs::path named = folder;
-    if (!named.has_filename())
-        named = named.parent_path();
-    const std::string label =
-        Names::volumeLabelForFolder(volumeName.empty() ? named.filename().string() : volumeName);
-
-    const std::string genisoimage =
-        Subprocess::findProgram("genisoimage", {"/usr/bin/genisoimage", "/bin/genisoimage"});
-    if (genisoimage.empty())
-        return fail("genisoimage is not installed");
 
     std::printf("Creating hybrid image...\n");
     std::fflush(stdout);
@@ -235,47 +224,26 @@ int makeHybrid(const std::vector<std::string> &args)
     // Written beside OUT under a hidden name and moved into place only when
     // complete, so that a failure or a cancel never leaves a partial OUT.
     std::string temporary =
-        (outPath.parent_path() / ("." + outPath.filename().string() + ".XXXXXX")).string();
+        (build.out.parent_path() / ("." + build.out.filename().string() + ".XXXXXX")).string();
     const int fd = mkstemp(temporary.data());
     if (fd < 0)
-        return fail(outPath.parent_path().string() + ": " + std::strerror(errno));
+        return fail(build.out.parent_path().string() + ": " + std::strerror(errno));
     close(fd);
 
+    // A reader of our output that goes away ends the build as a cancel does.
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
         sigaction(sig, &action, nullptr);
 
-    std::vector<std::string> argv{genisoimage, "-quiet", "-iso-level",     "3",
-                                  "-R",        "-udf",   "-input-charset", "utf-8"};
-    if (largest > kLargestIsoFile)
-        argv.push_back("-allow-limited-size");
-    argv.insert(argv.end(), {"-V", label, "-o", temporary, folder.string()});
-
-    int errors = -1;
-    const pid_t pid = g_signal ? -1 : Subprocess::spawn(argv, &errors, false);
-    g_child = pid;
-    if (g_signal && pid > 0)
-        kill(pid, SIGTERM);
-    const std::string text = pid > 0 ? Subprocess::readToEnd(errors) : std::string();
-    const int status = pid > 0 ? Subprocess::wait(pid) : -1;
-    g_child = 0;
-
-    bool built = !g_signal && pid > 0 && status == 0;
-    if (pid > 0 && !g_signal && status != 0) {
-        const std::string reason = genisoimageReason(text);
-        error =
-            "genisoimage " + Subprocess::describe(status) + (reason.empty() ? "" : ": " + reason);
-    } else if (pid < 0 && !g_signal) {
-        error = std::string("cannot start genisoimage: ") + std::strerror(errno);
-    }
-    if (built && !verifyImage(temporary, expected, &error))
-        built = false;
+    const bool built = runGenisoimage(genisoimageArguments(build, temporary), &error) &&
+                       verifyImageTree(temporary, build.tree, &error) &&
+                       verifyBootCatalog(temporary, build.request.bootEntries, build.tree, &error);
     if (built && !g_signal) {
-        if (publish(temporary, outPath.string()))
+        if (publish(temporary, build.out.string()))
             return 0;
-        error = out + ": " + std::strerror(errno);
+        error = build.request.out + ": " + std::strerror(errno);
     }
     unlink(temporary.c_str());
     if (g_signal)

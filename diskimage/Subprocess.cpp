@@ -95,6 +95,34 @@ std::string readToEnd(int fd, int timeoutMs, bool *timedOut)
     return text;
 }
 
+void readLines(int fd, const std::function<void(const std::string &)> &onLine)
+{
+    // A tool that never ends its line still cannot make us hold all it says.
+    constexpr std::size_t kLongestLine = 64 * 1024;
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        pending.append(buffer, std::size_t(got));
+        std::size_t start = 0;
+        for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            onLine(pending.substr(start, end - start));
+        pending.erase(0, start);
+        if (pending.size() > kLongestLine) {
+            onLine(pending);
+            pending.clear();
+        }
+    }
+    if (!pending.empty())
+        onLine(pending);
+    ::close(fd);
+}
+
 int wait(pid_t pid)
 {
     int status = 0;

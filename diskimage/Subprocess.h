@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -17,6 +18,10 @@ pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool newSessi
 // Reads `fd` to its end and closes it. A negative timeout waits forever;
 // otherwise gives up after that many milliseconds and sets *timedOut.
 std::string readToEnd(int fd, int timeoutMs = -1, bool *timedOut = nullptr);
+
+// Reads `fd` to its end and closes it, handing each line to `onLine` as soon
+// as it is complete, without its newline (a last line without one too).
+void readLines(int fd, const std::function<void(const std::string &)> &onLine);
 
 // waitpid that retries after signals; the raw wait status, or -1.
 int wait(pid_t pid);

@@ -20,7 +20,9 @@ int info(const std::vector<std::string> &args);
 int unmount(const std::string &tool, const std::vector<std::string> &args);
 
 // makehybrid -iso -udf -o OUT FOLDER: an ISO 9660 + Rock Ridge + UDF image
-// of FOLDER, written by genisoimage.
+// of FOLDER, written by genisoimage, whose "% done" lines go to stdout. With
+// El Torito boot entries (-eltorito-boot FILE and the options after it), and
+// the tree changed by -exclude PATH and -graft PATH=FILE.
 int makeHybrid(const std::vector<std::string> &args);
 
 } // namespace Verbs

@@ -1,6 +1,8 @@
 // hdiutil makehybrid run for real (genisoimage), each image checked by
-// mounting it again with our own attach; and scripts/make-sample-iso.
+// mounting it again with our own attach and its boot catalog read back;
+// and scripts/make-sample-iso.
 
+#include "BootReport.h"
 #include "DiskTestSupport.h"
 
 #include <QDir>
@@ -9,7 +11,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 using namespace DiskTest;
 
@@ -31,8 +32,10 @@ private slots:
 
     void imageHoldsTheTreeAndLabel()
     {
-        // Named and laid out like the staging copy of a Windows disc.
-        const QString folder = freshFolder("CCCOMA_X64FRE_EN-US_DV9");
+        // Named and laid out like the staging copy of a Windows disc, the name
+        // longer than the label can be.
+        const QString name = "CCCOMA_X64FRE_EN-US_DV9_0123456789";
+        const QString folder = freshFolder(name);
         QVERIFY(writeFile(folder + "/setup.exe", 9000, 1));
         QVERIFY(writeFile(folder + "/sources/install.swm", 3 * 1024 * 1024 + 7, 2));
         QVERIFY(writeFile(folder + "/sources/install2.swm", 2049, 3));
@@ -53,57 +56,58 @@ private slots:
         const Run made = makeHybrid(folder, "split.iso");
         QVERIFY2(made.exitCode == 0, made.err.constData());
         QCOMPARE(outEntries(folder), QStringList{"split.iso"});
+        QCOMPARE(ElTorito::readCatalog(out(folder, "split.iso").toStdString()).outcome,
+                 ElTorito::Outcome::NoBootRecord);
         const QString mountPoint = attach(out(folder, "split.iso"));
-        QCOMPARE(QFileInfo(mountPoint).fileName(), QString("CCCOMA_X64FRE_EN-US_DV9"));
-        QCOMPARE(treeDifference(folder, mountPoint), QString());
-        QCOMPARE(run(kHdiutil, {"unmount", mountPoint}).exitCode, 0);
-    }
-
-    void cutsLongLabelAndNeverReplacesOutput()
-    {
-        const QString name = "ABCDEFGHIJ_KLMNOPQRST_UVWXYZ_0123456789";
-        const QString folder = freshFolder(name);
-        QVERIFY(writeFile(folder + "/file.txt", 10, 1));
-        QCOMPARE(makeHybrid(folder, "long.iso").exitCode, 0);
-        const QString mountPoint = attach(out(folder, "long.iso"));
         const QString label = QFileInfo(mountPoint).fileName();
         // ISO 9660 takes 32 bytes of it, the UDF volume identifier 30 of those.
         QVERIFY2(label.size() >= 30 && label.size() <= 32 && name.startsWith(label),
                  qPrintable(label));
+        QCOMPARE(treeDifference(folder, mountPoint), QString());
         QCOMPARE(run(kHdiutil, {"unmount", mountPoint}).exitCode, 0);
 
-        QFile existing(out(folder, "taken.iso"));
-        QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("keep me") == 7);
-        existing.close();
-        const Run made = makeHybrid(folder, "taken.iso");
-        QVERIFY(made.exitCode == 1 && made.err.contains("exists"));
-        QVERIFY(existing.open(QIODevice::ReadOnly));
-        QCOMPARE(existing.readAll(), QByteArray("keep me"));
-        QCOMPARE(outEntries(folder), (QStringList{"long.iso", "taken.iso"}));
+        // An existing OUT is never replaced.
+        const QFileInfo built(out(folder, "split.iso"));
+        const Run again = makeHybrid(folder, "split.iso");
+        QVERIFY(again.exitCode == 1 && again.err.contains("exists"));
+        QCOMPARE(QFileInfo(built.filePath()).lastModified(), built.lastModified());
+        QCOMPARE(outEntries(folder), QStringList{"split.iso"});
     }
 
-    void refusesTreesTheImageCannotHold_data()
+    void refusesWhatTheImageCannotHold_data()
     {
         QTest::addColumn<QString>("item");
+        QTest::addColumn<QStringList>("options"); // "@" stands for the folder
         // genisoimage would write each of these changed, cut or broken.
-        QTest::newRow("colon") << "sources/a:b.txt";
-        QTest::newRow("backslash") << "a\\b.txt";
-        QTest::newRow("question mark in a folder") << "why?/file.txt";
-        QTest::newRow("tab") << "tab\there.txt";
-        QTest::newRow("beyond U+FFFF") << "emoji 😀.txt";
-        QTest::newRow("255 ASCII characters") << QString(255, 'x');
-        QTest::newRow("128 characters, one above U+00FF") << "日" + QString(127, 'B');
-        QTest::newRow("symbolic link") << "link";
+        QTest::newRow("colon") << "sources/a:b.txt" << QStringList();
+        QTest::newRow("backslash") << "a\\b.txt" << QStringList();
+        QTest::newRow("question mark in a folder") << "why?/file.txt" << QStringList();
+        QTest::newRow("tab") << "tab\there.txt" << QStringList();
+        QTest::newRow("beyond U+FFFF") << "emoji 😀.txt" << QStringList();
+        QTest::newRow("255 ASCII characters") << QString(255, 'x') << QStringList();
+        QTest::newRow("128 characters, one above U+00FF")
+            << "日" + QString(127, 'B') << QStringList();
+        QTest::newRow("symbolic link") << "link" << QStringList();
+        // Options that do not fit the folder.
+        QTest::newRow("graft over an item")
+            << "fine.txt: the folder holds it" << QStringList{"-graft", "fine.txt=@/fine.txt"};
+        QTest::newRow("exclusion of nothing") << "missing" << QStringList{"-exclude", "missing"};
+        QTest::newRow("boot option before its entry")
+            << "-no-emul-boot" << QStringList{"-no-emul-boot"};
     }
-    void refusesTreesTheImageCannotHold()
+    void refusesWhatTheImageCannotHold()
     {
         QFETCH(QString, item);
+        QFETCH(QStringList, options);
         const QString folder = freshFolder("DISC");
         QVERIFY(writeFile(folder + "/fine.txt", 10, 1));
-        QVERIFY(item == "link" ? QFile::link("fine.txt", folder + "/link")
-                               : writeFile(folder + '/' + item, 10, 2));
+        if (options.isEmpty())
+            QVERIFY(item == "link" ? QFile::link("fine.txt", folder + "/link")
+                                   : writeFile(folder + '/' + item, 10, 2));
 
-        const Run made = makeHybrid(folder, "refused.iso");
+        const Run made = run(kHdiutil, QStringList{"makehybrid", "-o", out(folder, "refused.iso")} +
+                                               options.replaceInStrings("@", folder)
+                                           << folder);
         QCOMPARE(made.exitCode, 1);
         QCOMPARE(made.err.count('\n'), 1);
         QVERIFY2(QString::fromUtf8(made.err).contains(item.section('/', 0, 0)), made.err.data());
@@ -131,8 +135,11 @@ private slots:
         large.close();
         QProcess process;
         process.start(kHdiutil, {"makehybrid", "-o", out(cancelled, "cancelled.iso"), cancelled});
-        QVERIFY(process.waitForReadyRead(30000));
-        QThread::msleep(300);
+        // A progress line comes while genisoimage is still writing.
+        QByteArray said;
+        while (!said.contains("% done") && process.waitForReadyRead(30000))
+            said += process.readAllStandardOutput();
+        QVERIFY2(said.contains("% done"), said.constData());
         QCOMPARE(process.state(), QProcess::Running);
         process.terminate();
         QVERIFY(process.waitForFinished(30000));
@@ -145,7 +152,7 @@ private slots:
     {
         const QString script = ISOSWM_SOURCE_DIR "/scripts/make-sample-iso";
         const QString iso = m_work.filePath("sample.iso"), solid = m_work.filePath("solid.iso");
-        Run made = run(script, {"--wim-mib", "8", iso});
+        Run made = run(script, {"--wim-mib", "24", "--bootable", iso});
         QVERIFY2(made.exitCode == 0, made.err.constData());
         QCOMPARE(run(script, {iso}).exitCode, 1); // an existing output is kept
         made = run(script, {"--wim-mib", "4", "--solid", solid});
@@ -157,7 +164,8 @@ private slots:
         for (const char *path :
              {"/boot", "/efi/boot/bootx64.efi", "/bootmgr", "/setup.exe", "/sources/boot.wim"})
             QVERIFY2(QFileInfo::exists(mountPoint + path), path);
-        QVERIFY(QFileInfo(mountPoint + "/sources/install.wim").size() >= 8 << 20);
+        QVERIFY(QFileInfo(mountPoint + "/sources/install.wim").size() >= 24 << 20);
+        checkWindowsBootEntries(iso, mountPoint);
         QStringList files;
         for (QDirIterator it(mountPoint, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             files << it.next().mid(mountPoint.size());
@@ -177,7 +185,63 @@ private slots:
         QCOMPARE(run(kHdiutil, {"unmount", mountPoint}).exitCode, 0);
     }
 
+    void directBuildFromTheMountedSample()
+    {
+        // As the direct conversion builds: from the mounted source, with
+        // install.wim left out and its pieces taken from elsewhere.
+        const QString pieces = m_work.filePath("pieces"), expected = freshFolder("expected");
+        // Big enough for a few progress lines; one named as genisoimage names
+        // its catalog.
+        QVERIFY(writeFile(pieces + "/install.swm", 20 << 20, 1));
+        QVERIFY(writeFile(pieces + "/install2.swm", 8 << 20, 2));
+        QVERIFY(writeFile(pieces + "/boot.catalog", 10, 3));
+        const QString mounted = attach(m_work.filePath("sample.iso"));
+        QCOMPARE(run("cp", {"-r", mounted + "/.", expected}).exitCode, 0);
+        QCOMPARE(run("chmod", {"-R", "u+w", expected}).exitCode, 0);
+        QVERIFY(QFile::remove(expected + "/sources/install.wim"));
+        QStringList args = QString("makehybrid -iso -udf -eltorito-boot boot/etfsboot.com "
+                                   "-no-emul-boot -boot-load-size 8 -eltorito-boot "
+                                   "efi/microsoft/boot/efisys.bin -no-emul-boot "
+                                   "-eltorito-platform efi -exclude sources/install.wim")
+                               .split(' ');
+        for (const QString &piece : QDir(pieces).entryList(QDir::Files)) {
+            args << "-graft"
+                 << "sources/" + piece + '=' + pieces + '/' + piece;
+            QVERIFY(QFile::copy(pieces + '/' + piece, expected + "/sources/" + piece));
+        }
+        const QString iso = out(expected, "direct.iso");
+        const Run made = run(kHdiutil, args << "-o" << iso << mounted);
+        QCOMPARE(run(kHdiutil, {"unmount", mounted}).exitCode, 0);
+        QVERIFY2(made.exitCode == 0 && made.err.isEmpty(), made.err.constData());
+        // genisoimage's progress lines and nothing else of what it says.
+        const QStringList lines = QString::fromUtf8(made.out).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 2 &&
+                     lines.filter("% done, estimate finish ").size() == lines.size() - 1 &&
+                     QStringList(lines).removeDuplicates() == 0,
+                 made.out.constData());
+
+        const QString mountPoint = attach(iso);
+        QCOMPARE(treeDifference(expected, mountPoint), QString());
+        QCOMPARE(run(kHdiutil, {"unmount", mountPoint}).exitCode, 0);
+        checkWindowsBootEntries(iso, expected);
+    }
+
 private:
+    // The two entries of a Windows disc, as our reader and xorriso see them,
+    // each loading its file of `tree`.
+    static void checkWindowsBootEntries(const QString &iso, const QString &tree)
+    {
+        const QStringList entries = BootReport::fromReader(iso);
+        QCOMPARE(entries, BootReport::fromXorriso(iso));
+        QVERIFY2(entries.size() == 2 && entries[0].startsWith("BIOS y none 0x0000 8 ") &&
+                     entries[1].startsWith("UEFI y none 0x0000 4 "),
+                 qPrintable(entries.join("; ")));
+        const auto catalog = ElTorito::readCatalog(iso.toStdString()).catalog;
+        QVERIFY(BootReport::loadsFile(iso, catalog.entries[0], tree + "/boot/etfsboot.com"));
+        QVERIFY(BootReport::loadsFile(iso, catalog.entries[1],
+                                      tree + "/efi/microsoft/boot/efisys.bin"));
+    }
+
     // A new parent per case holding the folder and an empty out/, so out/
     // shows anything a case leaves there (a partial OUT, a temporary).
     QString freshFolder(const QString &name)
@@ -201,7 +265,9 @@ private:
         return run(kHdiutil, {"makehybrid", "-iso", "-udf", "-o", out(folder, name), folder});
     }
 
-    QTemporaryDir m_work;
+    // Every path holds what genisoimage reads as syntax in graft points
+    // ('\' and '=') and exclusions ('[' and '\').
+    QTemporaryDir m_work{QDir::tempPath() + "/tst_makehybrid [\\=]-XXXXXX"};
     QString m_folder;
     int m_serial = 0;
 };
