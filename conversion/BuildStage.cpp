@@ -1,3 +1,4 @@
+#include "BootImages.h"
 #include "Conversion.h"
 #include "FileSystem.h"
 #include "Log.h"
@@ -21,10 +22,36 @@ QString nullable(const QString &text)
 
 } // namespace
 
+// With the option, the source's boot entries are found again in the tree the
+// new image is built from (off the main thread: it reads files); a source that
+// cannot give them is built without them, and the user is told.
+void Conversion::startBuild()
+{
+    if (!m_options.bootable) {
+        launchBuild({});
+        return;
+    }
+    inBackground(
+        [source = m_options.source, tree = m_options.direct ? m_mountPath : m_stagingFolder] {
+            return BootImages::plan(source, tree);
+        },
+        [this](BootImages::Plan plan) {
+            if (!isRunning()) {
+                cleanup();
+                return;
+            }
+            if (!plan.notice.isEmpty()) {
+                Log::write(QStringLiteral("no boot records: %1").arg(plan.notice));
+                emit notice(tr("The new image will not boot: %1").arg(plan.notice));
+            }
+            launchBuild(plan.arguments);
+        });
+}
+
 // The new image is written into a folder of its own beside the destination
 // and takes the destination's place only once it is complete, so an existing
 // file there stays as it was until then.
-void Conversion::startBuild()
+void Conversion::launchBuild(const QStringList &bootArguments)
 {
     QTemporaryDir partial(Leftovers::partialTemplate(m_options.destination));
     if (!partial.isValid()) {
@@ -65,8 +92,8 @@ void Conversion::startBuild()
             if (self)
                 self->m_toolErrors += text;
         },
-        buildArguments(
-            PathName::join(m_partialFolder, QFileInfo(m_options.destination).fileName())),
+        buildArguments(PathName::join(m_partialFolder, QFileInfo(m_options.destination).fileName()),
+                       bootArguments),
         this);
     m_buildRunner = runner;
     emit buildRunnerStarted(runner);
@@ -75,11 +102,13 @@ void Conversion::startBuild()
     runner->startProcess();
 }
 
-QStringList Conversion::buildArguments(const QString &output) const
+QStringList Conversion::buildArguments(const QString &output,
+                                       const QStringList &bootArguments) const
 {
     QStringList arguments{m_tools.hdiutil,        QStringLiteral("makehybrid"),
                           QStringLiteral("-iso"), QStringLiteral("-udf"),
                           QStringLiteral("-o"),   output};
+    arguments << bootArguments;
     if (!m_options.direct) {
         arguments << m_stagingFolder;
         return arguments;

@@ -94,7 +94,8 @@ private:
     void verifyStage();
     // BuildStage.cpp
     void startBuild();
-    QStringList buildArguments(const QString &output) const;
+    void launchBuild(const QStringList &bootArguments);
+    QStringList buildArguments(const QString &output, const QStringList &bootArguments) const;
     void buildEnded();
     void publish();
     // Cleanup.cpp
