@@ -1,7 +1,7 @@
 // hdiutil: the verbs of the macOS disk-image tool that isoswm runs, on Linux.
-//   hdiutil attach IMAGE
+//   hdiutil attach [-owner PID] IMAGE
 //   hdiutil info [-plist]
-//   hdiutil unmount MOUNTPOINT        (also: detach)
+//   hdiutil unmount [-force] MOUNTPOINT        (also: detach)
 //   hdiutil makehybrid -iso -udf -o OUT FOLDER
 
 #include "Verbs.h"
@@ -22,7 +22,8 @@ int main(int argc, char **argv)
         return Verbs::unmount("hdiutil", args);
     if (verb == "makehybrid")
         return Verbs::makeHybrid(args);
-    std::fprintf(stderr, "usage: hdiutil attach IMAGE | info [-plist] | unmount MOUNTPOINT |\n"
-                         "       makehybrid -iso -udf -o OUT FOLDER\n");
+    std::fprintf(stderr,
+                 "usage: hdiutil attach [-owner PID] IMAGE | info [-plist] |\n"
+                 "       unmount [-force] MOUNTPOINT | makehybrid -iso -udf -o OUT FOLDER\n");
     return 1;
 }

@@ -90,6 +90,7 @@ private slots:
     {
         forceCleanup(m_folder);
         forceCleanup(folderOf(true));
+        forceCleanup(work("stand-in")); // a stand-in that outlived what it stood in for
     }
 
     void attachInfoUnmountRoundTrip()
@@ -360,8 +361,8 @@ private:
         if (!QDir().mkpath(folder) || !QFile::copy(kHdiutil, folder + "/hdiutil") ||
             !script.open(QIODevice::WriteOnly))
             return QString();
-        script.write("#!/bin/sh\necho $$ > \"$0.part\" && mv \"$0.part\" \"$0.pid\"\n"
-                     "exec sleep 600\n");
+        script.write("#!/bin/bash\necho $$ > \"$0.part\" && mv \"$0.part\" \"$0.pid\"\n"
+                     "exec -a \"$0\" sleep 600\n");
         script.setPermissions(QFileDevice::Permissions(0x7755));
         return folder;
     }
