@@ -1,11 +1,20 @@
 #include "DiskImage.h"
 #include "MountTable.h"
+#include "RuntimeFolder.h"
+#include "ServerRecord.h"
 #include "Verbs.h"
 
 #include <cstdio>
 #include <plist/plist.h>
 
 namespace {
+
+// The process a mount is for, when its server noted one.
+std::optional<ProcessIdentity> ownerOf(const MountTable::Mount &mount)
+{
+    const auto record = ServerRecord::read(RuntimeFolder::serverLockPath(mount.mountPoint));
+    return record ? record->owner : std::nullopt;
+}
 
 std::string propertyList(const std::vector<MountTable::Mount> &mounts)
 {
@@ -16,6 +25,10 @@ std::string propertyList(const std::vector<MountTable::Mount> &mounts)
         plist_t image = plist_new_dict();
         plist_dict_set_item(image, "image-path", plist_new_string(mount.imagePath.c_str()));
         plist_dict_set_item(image, "writeable", plist_new_bool(0));
+        if (const std::optional<ProcessIdentity> owner = ownerOf(mount)) {
+            plist_dict_set_item(image, "owner-pid", plist_new_uint(uint64_t(owner->pid)));
+            plist_dict_set_item(image, "owner-alive", plist_new_bool(owner->isRunning()));
+        }
         plist_t entities = plist_new_array();
         plist_t entity = plist_new_dict();
         plist_dict_set_item(entity, "dev-entry", plist_new_string(DiskImage::kDevEntry));
@@ -41,6 +54,9 @@ std::string listing(const std::vector<MountTable::Mount> &mounts)
     for (const MountTable::Mount &mount : mounts) {
         text += "================================================\n";
         text += "image-path      : " + mount.imagePath + '\n';
+        if (const std::optional<ProcessIdentity> owner = ownerOf(mount))
+            text += "owner-pid       : " + std::to_string(owner->pid) +
+                    (owner->isRunning() ? "\n" : " (ended)\n");
         text += std::string(DiskImage::kDevEntry) + "\t\t" + mount.mountPoint + '\n';
     }
     return text;

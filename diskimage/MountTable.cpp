@@ -5,9 +5,39 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <libmount.h>
+#include <unistd.h>
 
 namespace MountTable {
+
+namespace {
+
+bool isOurs(libmnt_fs *fs)
+{
+    const char *type = mnt_fs_get_fstype(fs);
+    char *value = nullptr;
+    size_t size = 0;
+    if (!type || std::strcmp(type, DiskImage::kFsType) != 0 ||
+        mnt_fs_get_option(fs, "user_id", &value, &size) != 0 || !value)
+        return false;
+    return std::string(value, size) == std::to_string(getuid());
+}
+
+// The path with "." and ".." gone and links resolved in its folders, but not
+// in its last component, the mount point itself: resolving that would stat it.
+std::string resolveFolders(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    char resolved[PATH_MAX];
+    if (ec || !absolute.has_filename() || !realpath(absolute.parent_path().c_str(), resolved))
+        return std::string();
+    return (fs::path(resolved) / absolute.filename()).string();
+}
+
+} // namespace
 
 bool read(std::vector<Mount> *mounts, std::string *error)
 {
@@ -28,11 +58,10 @@ bool read(std::vector<Mount> *mounts, std::string *error)
     libmnt_iter *iter = mnt_new_iter(MNT_ITER_FORWARD);
     libmnt_fs *fs = nullptr;
     while (iter && mnt_table_next_fs(table, iter, &fs) == 0) {
-        const char *type = mnt_fs_get_fstype(fs);
         const char *source = mnt_fs_get_source(fs);
         const char *target = mnt_fs_get_target(fs);
-        if (type && source && target && std::strcmp(type, DiskImage::kFsType) == 0)
-            mounts->push_back({source, target});
+        if (source && target && isOurs(fs))
+            mounts->push_back({source, target, mnt_fs_get_devno(fs)});
     }
     mnt_free_iter(iter);
     mnt_unref_table(table);
@@ -48,18 +77,19 @@ std::optional<Mount> find(const std::string &path, std::string *error)
     while (given.size() > 1 && given.back() == '/')
         given.pop_back();
     // Backwards: the latest mount on a path is the one that is visible there.
-    for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) {
-        if (it->mountPoint == given)
-            return *it;
-    }
-    // A live mount resolves; a dead one (server gone) only matches as given.
-    char resolved[PATH_MAX];
-    if (realpath(given.c_str(), resolved)) {
+    // As given first: a mount point named as listed costs no system call.
+    const auto match = [&](const std::string &candidate) -> std::optional<Mount> {
         for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) {
-            if (it->mountPoint == resolved)
+            if (it->mountPoint == candidate)
                 return *it;
         }
-    }
+        return std::nullopt;
+    };
+    if (std::optional<Mount> mount = match(given))
+        return mount;
+    const std::string resolved = resolveFolders(given);
+    if (!resolved.empty())
+        return match(resolved);
     return std::nullopt;
 }
 

@@ -8,13 +8,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace Subprocess {
 
-pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool newSession)
+pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool detached)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -25,6 +27,7 @@ pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool newSessi
         args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);
 
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         ::close(fds[0]);
@@ -32,8 +35,11 @@ pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool newSessi
         return -1;
     }
     if (pid == 0) {
-        if (newSession)
+        if (detached)
             setsid();
+        // Had we ended before the prctl, the child would be an orphan already.
+        else if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+            _exit(127);
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);
@@ -56,7 +62,7 @@ pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool newSessi
     return pid;
 }
 
-std::string readToEnd(int fd, int timeoutMs, bool *timedOut)
+std::string readToEnd(int fd, int timeoutMs, bool *timedOut, int wakeFd)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -76,11 +82,11 @@ std::string readToEnd(int fd, int timeoutMs, bool *timedOut)
             }
             wait = int(std::min<long long>(left.count(), INT_MAX));
         }
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, wait);
+        pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = poll(p, wakeFd >= 0 ? 2 : 1, wait);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready < 0)
+        if (ready < 0 || (wakeFd >= 0 && p[1].revents))
             break;
         if (ready == 0)
             continue;

@@ -10,14 +10,17 @@ namespace Subprocess {
 
 // Starts argv[0] (an absolute path) with standard input and output on
 // /dev/null and standard error on a new pipe, whose reading end goes to
-// `stderrRead`. No other descriptor of ours reaches the child. With
-// `newSession` the child leaves our session and process group, so it outlives
-// us untouched by our terminal. -1 when the pipe or fork fails.
-pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool newSession);
+// `stderrRead`. No other descriptor of ours reaches the child. A `detached`
+// child leaves our session and process group, so it outlives us untouched by
+// our terminal; any other child is killed when we end, however we end (the
+// kernel cannot keep that promise for a set-user-ID program such as
+// fusermount3). -1 when the pipe or fork fails.
+pid_t spawn(const std::vector<std::string> &argv, int *stderrRead, bool detached);
 
 // Reads `fd` to its end and closes it. A negative timeout waits forever;
-// otherwise gives up after that many milliseconds and sets *timedOut.
-std::string readToEnd(int fd, int timeoutMs = -1, bool *timedOut = nullptr);
+// otherwise gives up after that many milliseconds and sets *timedOut. Stops
+// early, too, once `wakeFd` (when given) becomes readable.
+std::string readToEnd(int fd, int timeoutMs = -1, bool *timedOut = nullptr, int wakeFd = -1);
 
 // Reads `fd` to its end and closes it, handing each line to `onLine` as soon
 // as it is complete, without its newline (a last line without one too).

@@ -143,16 +143,17 @@ UdfImage::~UdfImage()
         close(m_input->fd);
 }
 
-int UdfImage::fd() const
-{
-    return m_input->fd;
-}
-
 std::string UdfImage::volumeLabel() const
 {
     const char *label = udfread_get_volume_id(m_udf);
     return label ? std::string(label) : std::string();
 }
+
+struct UdfImage::PendingFolder {
+    UdfNode *node;
+    std::string path;
+    std::size_t depth;
+};
 
 bool UdfImage::readTree(std::string *error)
 {
@@ -166,55 +167,57 @@ bool UdfImage::readTree(std::string *error)
     }
     m_byPath.clear();
     m_byPath.emplace("/", m_root.get());
-
-    struct Pending {
-        UdfNode *node;
-        std::string path;
-        std::size_t depth;
-    };
-    std::vector<Pending> pending{{m_root.get(), std::string(), 0}};
+    std::vector<PendingFolder> pending{{m_root.get(), std::string(), 0}};
     while (!pending.empty()) {
-        const Pending current = pending.back();
+        const PendingFolder current = pending.back();
         pending.pop_back();
         if (current.depth > kMaxDepth) {
             *error = "the folders of the image nest too deeply (damaged image?)";
             return false;
         }
-        udfread_dirent entry;
-        while (udfread_readdir(current.node->dir, &entry)) {
-            const std::string name = entry.d_name;
-            if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-                continue;
-            const std::string path = current.path + '/' + name;
-            if (m_byPath.count(path))
-                continue; // a duplicate identifier: the first one wins
-            if (m_byPath.size() >= kMaxEntries) {
-                *error = "the image has too many entries (damaged image?)";
+        if (!readFolder(current, &pending, error))
+            return false;
+    }
+    return true;
+}
+
+bool UdfImage::readFolder(const PendingFolder &folder, std::vector<PendingFolder> *pending,
+                          std::string *error)
+{
+    udfread_dirent entry;
+    while (udfread_readdir(folder.node->dir, &entry)) {
+        const std::string name = entry.d_name;
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            continue;
+        const std::string path = folder.path + '/' + name;
+        if (m_byPath.count(path))
+            continue; // a duplicate identifier: the first one wins
+        if (m_byPath.size() >= kMaxEntries) {
+            *error = "the image has too many entries (damaged image?)";
+            return false;
+        }
+        auto child = std::make_unique<UdfNode>();
+        child->name = name;
+        child->parent = folder.node;
+        if (entry.d_type == UDF_DT_DIR) {
+            child->isDirectory = true;
+            child->dir = udfread_opendir_at(folder.node->dir, name.c_str());
+            if (!child->dir) {
+                *error = "the folder " + path + " of the image cannot be read";
                 return false;
             }
-            auto child = std::make_unique<UdfNode>();
-            child->name = name;
-            child->parent = current.node;
-            if (entry.d_type == UDF_DT_DIR) {
-                child->isDirectory = true;
-                child->dir = udfread_opendir_at(current.node->dir, name.c_str());
-                if (!child->dir) {
-                    *error = "the folder " + path + " of the image cannot be read";
-                    return false;
-                }
-                ++current.node->subdirectoryCount;
-                pending.push_back({child.get(), path, current.depth + 1});
-            } else {
-                UDFFILE *file = udfread_file_openat(current.node->dir, name.c_str());
-                const int64_t size = file ? udfread_file_size(file) : -1;
-                child->readable = size >= 0;
-                child->size = size >= 0 ? uint64_t(size) : 0;
-                if (file)
-                    udfread_file_close(file);
-            }
-            m_byPath.emplace(path, child.get());
-            current.node->children.push_back(std::move(child));
+            ++folder.node->subdirectoryCount;
+            pending->push_back({child.get(), path, folder.depth + 1});
+        } else {
+            UDFFILE *file = udfread_file_openat(folder.node->dir, name.c_str());
+            const int64_t size = file ? udfread_file_size(file) : -1;
+            child->readable = size >= 0;
+            child->size = size >= 0 ? uint64_t(size) : 0;
+            if (file)
+                udfread_file_close(file);
         }
+        m_byPath.emplace(path, child.get());
+        folder.node->children.push_back(std::move(child));
     }
     return true;
 }

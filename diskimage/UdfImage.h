@@ -36,9 +36,6 @@ public:
     // The volume identifier, possibly empty.
     std::string volumeLabel() const;
     uint64_t imageSize() const { return m_imageSize; }
-    // The image file, for reads that bypass libudfread once a file's blocks
-    // are mapped (udfread_file_lba).
-    int fd() const;
 
     // Reads the whole directory tree once; false with a reason when the image
     // is damaged. Entries whose names no Linux folder can hold ('/', "." or
@@ -55,6 +52,10 @@ public:
 
 private:
     UdfImage() = default;
+    struct PendingFolder;
+    // Adds the entries of one folder to the tree; its subfolders go to `pending`.
+    bool readFolder(const PendingFolder &folder, std::vector<PendingFolder> *pending,
+                    std::string *error);
 
     udfread *m_udf = nullptr;
     struct Input;

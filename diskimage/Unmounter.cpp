@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace Unmounter {
@@ -42,6 +44,22 @@ bool unmount(const std::string &mountPoint, bool lazy, std::string *error)
     if (error->empty())
         *error = "fusermount3 " + Subprocess::describe(status);
     return false;
+}
+
+bool abortConnection(dev_t device)
+{
+    // The connection folder is named by the kernel's device number, which
+    // is the minor alone for the anonymous devices FUSE mounts get.
+    if (major(device) != 0)
+        return false;
+    const std::string abort =
+        "/sys/fs/fuse/connections/" + std::to_string(minor(device)) + "/abort";
+    const int fd = open(abort.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, "1", 1) == 1;
+    close(fd);
+    return written;
 }
 
 } // namespace Unmounter

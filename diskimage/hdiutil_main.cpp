@@ -1,7 +1,7 @@
 // hdiutil: the verbs of the macOS disk-image tool that isoswm runs, on Linux.
-//   hdiutil attach IMAGE
+//   hdiutil attach [-owner PID] IMAGE
 //   hdiutil info [-plist]
-//   hdiutil unmount MOUNTPOINT        (also: detach)
+//   hdiutil unmount [-force] MOUNTPOINT        (also: detach)
 //   hdiutil makehybrid -iso -udf -o OUT FOLDER [boot entries] [-exclude PATH] [-graft PATH=FILE]
 
 #include "Verbs.h"
@@ -24,7 +24,8 @@ int main(int argc, char **argv)
         return Verbs::makeHybrid(args);
     std::fprintf(
         stderr,
-        "usage: hdiutil attach IMAGE | info [-plist] | unmount MOUNTPOINT |\n"
+        "usage: hdiutil attach [-owner PID] IMAGE | info [-plist] |\n"
+        "       unmount [-force] MOUNTPOINT |\n"
         "       makehybrid -iso -udf [-default-volume-name NAME] -o OUT FOLDER [OPTION]...\n"
         "makehybrid options:\n"
         "  -eltorito-boot FILE      a boot entry loading FILE, a path inside the image;\n"

@@ -1,197 +1,61 @@
-// isoswm-udffs IMAGE MOUNTPOINT
+// isoswm-udffs [--owner=PID:START] IMAGE MOUNTPOINT
 //
 // The FUSE server behind `hdiutil attach`: serves the UDF volume of IMAGE
-// read-only at MOUNTPOINT until it is unmounted. It says why it cannot start
-// on stderr, and closes stderr once the kernel has come to it, which tells
-// hdiutil that the mount is live. One thread: libudfread is not thread-safe.
-
-#define FUSE_USE_VERSION 312
+// read-only at MOUNTPOINT until it is unmounted, or until the owner (the
+// process with that pid and start time, see ProcessIdentity) ends. It says why
+// it cannot start on stderr, and closes stderr once the kernel has come to it,
+// which tells hdiutil that the mount is live. One thread serves: libudfread is
+// not thread-safe; another only watches the owner.
 
 #include "DiskImage.h"
+#include "ProcessIdentity.h"
 #include "RuntimeFolder.h"
-#include "UdfImage.h"
-
-#include <fuse.h>
+#include "ServerRecord.h"
+#include "UdfOperations.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <string>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
-// The image never changes under us: the kernel may keep names, attributes
-// and pages as long as it likes.
-constexpr double kCacheSeconds = 24 * 3600;
-// Suggested I/O size: programs that honour st_blksize read in large chunks.
-constexpr blksize_t kPreferredIoSize = 1 << 20;
+// For the folder lock at the end, which an attach holds while it waits for
+// its own server: the leftovers are cleared later by whoever claims the name.
+constexpr int kFolderLockWaitMs = 5000;
 
-struct Server {
-    std::unique_ptr<UdfImage> image;
-    timespec imageTime{};
-    uid_t uid = 0;
-    gid_t gid = 0;
+struct Arguments {
+    std::string imagePath;
+    std::string mountPoint;
+    std::optional<ProcessIdentity> owner;
 };
 
-// fi->fh of open files and folders.
-struct Handle {
-    const UdfNode *node;
-    UDFFILE *file; // null for folders
-};
-
-Server &server()
+std::optional<Arguments> parseArguments(int argc, char **argv)
 {
-    return *static_cast<Server *>(fuse_get_context()->private_data);
-}
-
-Handle *handleOf(const fuse_file_info *fi)
-{
-    return reinterpret_cast<Handle *>(fi->fh);
-}
-
-void fillStat(const Server &s, const UdfNode &node, struct stat *st)
-{
-    std::memset(st, 0, sizeof *st);
-    st->st_mode = node.isDirectory ? (S_IFDIR | 0555) : (S_IFREG | 0444);
-    st->st_nlink = node.isDirectory ? 2 + node.subdirectoryCount : 1;
-    st->st_uid = s.uid;
-    st->st_gid = s.gid;
-    st->st_size = off_t(node.isDirectory ? UDF_BLOCK_SIZE : node.size);
-    st->st_blksize = kPreferredIoSize;
-    st->st_blocks = blkcnt_t((st->st_size + 511) / 512);
-    st->st_atim = st->st_mtim = st->st_ctim = s.imageTime;
-}
-
-const UdfNode *nodeAt(const char *path, const fuse_file_info *fi)
-{
-    if (fi && fi->fh)
-        return handleOf(fi)->node;
-    return path ? server().image->find(path) : nullptr;
-}
-
-int udfGetattr(const char *path, struct stat *st, fuse_file_info *fi)
-{
-    const UdfNode *node = nodeAt(path, fi);
-    if (!node)
-        return -ENOENT;
-    fillStat(server(), *node, st);
-    return 0;
-}
-
-int udfOpendir(const char *path, fuse_file_info *fi)
-{
-    const UdfNode *node = server().image->find(path);
-    if (!node)
-        return -ENOENT;
-    if (!node->isDirectory)
-        return -ENOTDIR;
-    fi->fh = reinterpret_cast<uint64_t>(new Handle{node, nullptr});
-    fi->keep_cache = 1;
-    fi->cache_readdir = 1;
-    return 0;
-}
-
-int udfReaddir(const char *, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *fi,
-               fuse_readdir_flags flags)
-{
-    const Server &s = server();
-    const UdfNode *node = handleOf(fi)->node;
-    const bool plus = flags & FUSE_READDIR_PLUS;
-    const auto fillFlags = plus ? FUSE_FILL_DIR_PLUS : fuse_fill_dir_flags(0);
-    // No attributes for the dot entries: libfuse looks them up itself, and an
-    // entry given without an inode number would be hidden by readdir(3).
-    if (fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags(0)) ||
-        fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags(0)))
-        return -ENOMEM;
-    struct stat st;
-    for (const auto &child : node->children) {
-        fillStat(s, *child, &st);
-        if (fill(buffer, child->name.c_str(), &st, 0, fillFlags))
-            return -ENOMEM;
+    Arguments parsed;
+    int next = 1;
+    if (argc > 1 && std::strncmp(argv[1], "--owner=", 8) == 0) {
+        ProcessIdentity owner;
+        unsigned long long start = 0;
+        char end = 0;
+        if (std::sscanf(argv[1] + 8, "%d:%llu%c", &owner.pid, &start, &end) != 2 || owner.pid <= 0)
+            return std::nullopt;
+        owner.startTime = start;
+        parsed.owner = owner;
+        ++next;
     }
-    return 0;
-}
-
-int udfReleasedir(const char *, fuse_file_info *fi)
-{
-    delete handleOf(fi);
-    return 0;
-}
-
-int udfOpen(const char *path, fuse_file_info *fi)
-{
-    const UdfNode *node = server().image->find(path);
-    if (!node)
-        return -ENOENT;
-    if (node->isDirectory)
-        return -EISDIR;
-    if ((fi->flags & O_ACCMODE) != O_RDONLY)
-        return -EROFS;
-    // One libudfread handle per open file: each keeps its own position.
-    UDFFILE *file = server().image->openFile(*node);
-    if (!file)
-        return -EIO;
-    fi->fh = reinterpret_cast<uint64_t>(new Handle{node, file});
-    fi->keep_cache = 1;
-    return 0;
-}
-
-int udfRead(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *fi)
-{
-    const Handle &handle = *handleOf(fi);
-    if (offset < 0)
-        return -EINVAL;
-    if (uint64_t(offset) >= handle.node->size)
-        return 0;
-    // Whole blocks go straight from the image into the kernel's buffer, in
-    // one pread per extent.
-    if (udfread_file_seek(handle.file, offset, UDF_SEEK_SET) < 0)
-        return -EIO;
-    const ssize_t got = udfread_file_read(handle.file, buffer, size);
-    return got < 0 ? -EIO : int(got);
-}
-
-int udfRelease(const char *, fuse_file_info *fi)
-{
-    const Handle *handle = handleOf(fi);
-    udfread_file_close(handle->file);
-    delete handle;
-    return 0;
-}
-
-int udfStatfs(const char *, struct statvfs *st)
-{
-    const UdfImage &image = *server().image;
-    std::memset(st, 0, sizeof *st);
-    st->f_bsize = UDF_BLOCK_SIZE;
-    st->f_frsize = UDF_BLOCK_SIZE;
-    st->f_blocks = fsblkcnt_t(image.imageSize() / UDF_BLOCK_SIZE);
-    st->f_files = fsfilcnt_t(image.nodeCount());
-    st->f_namemax = 255;
-    return 0;
-}
-
-void *udfInit(fuse_conn_info *, fuse_config *config)
-{
-    config->kernel_cache = 1;
-    config->entry_timeout = kCacheSeconds;
-    config->attr_timeout = kCacheSeconds;
-    config->negative_timeout = kCacheSeconds;
-    config->nullpath_ok = 1; // reads go by handle; no path is built for them
-    config->use_ino = 0;
-    // The kernel has reached us, so the mount is live: closing stderr tells
-    // hdiutil, which waits for its end. Nothing of ours writes there later.
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        dup2(null, STDERR_FILENO);
-        close(null);
-    }
-    return fuse_get_context()->private_data;
+    if (argc - next != 2 || argv[next][0] != '/' || argv[next + 1][0] != '/')
+        return std::nullopt;
+    parsed.imagePath = argv[next];
+    parsed.mountPoint = argv[next + 1];
+    return parsed;
 }
 
 int fail(const std::string &reason, const std::string &lockPath)
@@ -202,56 +66,45 @@ int fail(const std::string &reason, const std::string &lockPath)
     return 1;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The lock says the server is alive; the record in it says who it is and
+// whom it serves, for info and unmount.
+bool claimLock(FileLock *alive, const Arguments &args, std::string *error)
 {
-    if (argc != 3 || argv[1][0] != '/' || argv[2][0] != '/') {
-        std::fprintf(stderr, "usage: %s /absolute/IMAGE /absolute/MOUNTPOINT\n",
-                     DiskImage::kServerName);
-        return 2;
+    const std::string lockPath = RuntimeFolder::serverLockPath(args.mountPoint);
+    if (!alive->open(lockPath, true)) {
+        *error = lockPath + ": " + std::strerror(errno);
+        return false;
     }
-    const std::string imagePath = argv[1];
-    const std::string mountPoint = argv[2];
-    // Our working folder must not keep any file system busy.
-    if (chdir("/") != 0)
-        return fail(std::string("/: ") + std::strerror(errno), std::string());
-
-    const std::string lockPath = RuntimeFolder::serverLockPath(mountPoint);
-    FileLock alive;
-    if (!alive.open(lockPath, true))
-        return fail(lockPath + ": " + std::strerror(errno), std::string());
-    if (!alive.tryLock())
-        return fail(mountPoint + ": another server is using this mount point", std::string());
-    // The pid is only a note for people; the lock is what counts.
-    const std::string pid = std::to_string(getpid()) + '\n';
-    if (ftruncate(alive.fd(), 0) == 0) {
-        const ssize_t noted = write(alive.fd(), pid.data(), pid.size());
-        (void)noted;
+    if (!alive->tryLock()) {
+        *error = args.mountPoint + ": another server is using this mount point";
+        return false;
     }
+    const std::optional<ProcessIdentity> self = ProcessIdentity::of(getpid());
+    const std::string text = self ? ServerRecord{*self, args.owner}.text() : std::string();
+    if (ftruncate(alive->fd(), 0) != 0 ||
+        write(alive->fd(), text.data(), text.size()) != ssize_t(text.size())) {
+        *error = lockPath + ": " + std::strerror(errno);
+        unlink(lockPath.c_str());
+        return false;
+    }
+    return true;
+}
 
-    Server state;
-    std::string error;
-    state.image = UdfImage::open(imagePath, &error);
-    if (!state.image || !state.image->readTree(&error))
-        return fail(imagePath + ": " + error, lockPath);
+bool loadImage(UdfServerState *state, const std::string &imagePath, std::string *error)
+{
+    state->image = UdfImage::open(imagePath, error);
+    if (!state->image || !state->image->readTree(error))
+        return false;
     struct stat imageStat;
     if (stat(imagePath.c_str(), &imageStat) == 0)
-        state.imageTime = imageStat.st_mtim;
-    state.uid = getuid();
-    state.gid = getgid();
+        state->imageTime = imageStat.st_mtim;
+    state->uid = getuid();
+    state->gid = getgid();
+    return true;
+}
 
-    fuse_operations operations{};
-    operations.getattr = udfGetattr;
-    operations.opendir = udfOpendir;
-    operations.readdir = udfReaddir;
-    operations.releasedir = udfReleasedir;
-    operations.open = udfOpen;
-    operations.read = udfRead;
-    operations.release = udfRelease;
-    operations.statfs = udfStatfs;
-    operations.init = udfInit;
-
+fuse *newFileSystem(const std::string &imagePath, UdfServerState *state)
+{
     char *options = nullptr;
     const std::string fsname = "fsname=" + imagePath;
     const std::string subtype = std::string("subtype=") + DiskImage::kSubtype;
@@ -259,37 +112,101 @@ int main(int argc, char **argv)
     if (fuse_opt_add_opt(&options, "ro,nosuid,nodev,default_permissions") != 0 ||
         fuse_opt_add_opt(&options, subtype.c_str()) != 0 ||
         fuse_opt_add_opt_escaped(&options, fsname.c_str()) != 0)
-        return fail("out of memory", lockPath);
+        return nullptr;
     fuse_args args = FUSE_ARGS_INIT(0, nullptr);
     fuse_opt_add_arg(&args, DiskImage::kServerName);
     fuse_opt_add_arg(&args, "-o");
     fuse_opt_add_arg(&args, options);
     free(options);
-
-    fuse *fs = fuse_new(&args, &operations, sizeof operations, &state);
+    const fuse_operations operations = udfOperations();
+    fuse *fs = fuse_new(&args, &operations, sizeof operations, state);
     fuse_opt_free_args(&args);
-    if (!fs)
-        return fail("the FUSE file system could not be set up", lockPath);
-    if (fuse_mount(fs, mountPoint.c_str()) != 0) {
-        fuse_destroy(fs);
-        return fail(mountPoint + ": the FUSE mount failed", lockPath);
-    }
+    return fs;
+}
+
+// Once the owner has ended, SIGTERM to the serving thread ends its loop
+// (libfuse's handler). Sent again and again: one that comes just before the
+// loop blocks in its read is missed. A pidfd wakes us at once; the polling
+// is for kernels without pidfds.
+void watchOwner(const ProcessIdentity &owner, int ownerFd, pthread_t loopThread)
+{
+    sigset_t all, previous;
+    sigfillset(&all);
+    // The watcher takes no signals: those sent to the server must reach the loop.
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    std::thread([owner, ownerFd, loopThread] {
+        pollfd ended{ownerFd, POLLIN, 0};
+        while (owner.isRunning())
+            poll(&ended, ownerFd >= 0 ? 1 : 0, 1000);
+        for (;;) {
+            pthread_kill(loopThread, SIGTERM);
+            usleep(250 * 1000);
+        }
+    }).detach();
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+int serve(fuse *fs, const Arguments &args, int ownerFd)
+{
+    if (fuse_mount(fs, args.mountPoint.c_str()) != 0)
+        return -1;
     fuse_session *session = fuse_get_session(fs);
     fuse_set_signal_handlers(session);
+    if (args.owner)
+        watchOwner(*args.owner, ownerFd, pthread_self());
     // One thread: libudfread is not thread-safe, and more threads gained
     // nothing measurable (bench/fuse-throughput).
     const int result = fuse_loop(fs);
     fuse_remove_signal_handlers(session);
     fuse_unmount(fs);
-    fuse_destroy(fs);
+    return result;
+}
 
-    // Unmounted: take the mount point away, under the folder's lock so that a
-    // new attach does not claim it half-way.
+// Unmounted: take the mount point away, under the folder's lock so that a new
+// attach does not claim it half-way.
+void removeMountPoint(const std::string &mountPoint)
+{
     FileLock folderLock;
     if (folderLock.open(RuntimeFolder::folderLockPath(mountPoint), false))
-        folderLock.lock();
+        folderLock.lockWithin(kFolderLockWaitMs);
     rmdir(mountPoint.c_str());
-    unlink(lockPath.c_str());
+    unlink(RuntimeFolder::serverLockPath(mountPoint).c_str());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::optional<Arguments> args = parseArguments(argc, argv);
+    if (!args) {
+        std::fprintf(stderr, "usage: %s [--owner=PID:START] /absolute/IMAGE /absolute/MOUNTPOINT\n",
+                     DiskImage::kServerName);
+        return 2;
+    }
+    // Our working folder must not keep any file system busy.
+    if (chdir("/") != 0)
+        return fail(std::string("/: ") + std::strerror(errno), std::string());
+    const std::string lockPath = RuntimeFolder::serverLockPath(args->mountPoint);
+    FileLock alive;
+    std::string error;
+    if (!claimLock(&alive, *args, &error))
+        return fail(error, std::string());
+    // Opened before the mount: an owner that ends from here on is noticed.
+    const int ownerFd = args->owner ? args->owner->open() : -1;
+    if (args->owner && !args->owner->isRunning())
+        return fail("process " + std::to_string(args->owner->pid) + " has ended", lockPath);
+
+    UdfServerState state;
+    if (!loadImage(&state, args->imagePath, &error))
+        return fail(args->imagePath + ": " + error, lockPath);
+    fuse *fs = newFileSystem(args->imagePath, &state);
+    if (!fs)
+        return fail("the FUSE file system could not be set up", lockPath);
+    const int result = serve(fs, *args, ownerFd);
+    fuse_destroy(fs);
+    if (result < 0)
+        return fail(args->mountPoint + ": the FUSE mount failed", lockPath);
+    removeMountPoint(args->mountPoint);
     state.image.reset();
     return result == 0 ? 0 : 1;
 }

@@ -38,9 +38,9 @@ QString useRuntimeFolder(const QString &work)
 
 QString attach(const QString &image)
 {
-    const Run attached =
-        run("/bin/bash",
-            {"-c", "\"$0\" attach \"$1\" 2>&1 | cat; exit ${PIPESTATUS[0]}", kHdiutil, image});
+    const Run attached = run(
+        "/bin/bash", {"-c", "\"$0\" attach -owner $PPID \"$1\" 2>&1 | cat; exit ${PIPESTATUS[0]}",
+                      kHdiutil, image});
     const QString text = QString::fromUtf8(attached.out), prefix = "/dev/fuse\t\t";
     if (attached.exitCode == 0 && text.startsWith(prefix) && text.indexOf('\n') == text.size() - 1)
         return text.mid(prefix.size()).chopped(1);
@@ -57,7 +57,11 @@ QList<AttachedImage> info(const QString &folder)
     QList<AttachedImage> images;
     for (const QVariant &record : root.value_or(QVariant()).toMap().value("images").toList()) {
         const QVariantMap fields = record.toMap();
-        AttachedImage image{fields.value("image-path").toString(), {}, {}};
+        AttachedImage image{fields.value("image-path").toString(),
+                            {},
+                            {},
+                            fields.value("owner-pid").toLongLong(),
+                            fields.value("owner-alive").toBool()};
         for (const QVariant &entity : fields.value("system-entities").toList()) {
             image.mountPoints << entity.toMap().value("mount-point").toString();
             image.devEntries << entity.toMap().value("dev-entry").toString();

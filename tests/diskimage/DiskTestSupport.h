@@ -23,12 +23,15 @@ QString useRuntimeFolder(const QString &work);
 // The mount point from attach output "/dev/fuse\t\t<mount point>\n", read
 // through a pipe to its end as the application reads it (the server must not
 // keep the output open); empty when attach failed or printed anything else.
+// The mount is this test's: it ends with the test process.
 QString attach(const QString &image);
 
 struct AttachedImage {
     QString imagePath;
     QStringList mountPoints;
     QStringList devEntries;
+    qint64 ownerPid = 0;
+    bool ownerAlive = false;
 };
 // `hdiutil info -plist`, only the images mounted below `folder`.
 QList<AttachedImage> info(const QString &folder);

@@ -1,9 +1,14 @@
 // The name rules of the disk tools: mount folder names from volume labels,
-// labels from folder names, and the UTF-8 handling beneath both.
+// labels from folder names, and the UTF-8 handling beneath both; and how the
+// tools tell the process a mount serves from a later one on the same pid.
 
 #include "Names.h"
+#include "ServerRecord.h"
 
 #include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 class TestDiskImageNames : public QObject {
     Q_OBJECT
@@ -83,6 +88,22 @@ private slots:
         QFETCH(QByteArray, bytes);
         QVERIFY(!Names::decodeUtf8(bytes.toStdString()).has_value());
         QVERIFY(Names::udfNameProblem(bytes.toStdString()).has_value());
+    }
+
+    void processesAreToldApartByStartTime()
+    {
+        const std::optional<ProcessIdentity> self = ProcessIdentity::of(getpid());
+        QVERIFY(self && self->isRunning());
+        QVERIFY(!(ProcessIdentity{self->pid, self->startTime + 1}.isRunning())); // a later one
+        const ServerRecord written{*self, ProcessIdentity{1, 2}};
+        const std::optional<ServerRecord> read = ServerRecord::parse(written.text());
+        QVERIFY(read && read->server == *self && read->owner == written.owner);
+        QVERIFY(!ServerRecord::parse("server 12 x\n") && !ServerRecord::parse("owner 1 2\n"));
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(0);
+        QTRY_VERIFY(!ProcessIdentity::of(child)); // a zombie has ended
+        waitpid(child, nullptr, 0);
     }
 };
 
