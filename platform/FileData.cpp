@@ -1,5 +1,7 @@
 #include "FileData.h"
 
+#include "ReadAhead.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <memory>
@@ -10,6 +12,10 @@ namespace {
 // Small enough that a stop takes effect within a fraction of a second even on
 // a slow disk, large enough that the calls cost nothing measurable.
 constexpr off_t kChunk = off_t(8) << 20;
+// A large file is read ahead on a thread of its own while the last chunk is
+// written: 24 MiB in flight.
+constexpr size_t kReadAheadChunk = size_t(4) << 20;
+constexpr int kReadAheadDepth = 6;
 
 class Copier {
 public:
@@ -74,6 +80,8 @@ private:
 
     FileData::Outcome readWrite()
     {
+        if (m_toEnd || m_left >= 2 * off_t(kReadAheadChunk))
+            return readAheadWrite();
         if (!m_buffer)
             m_buffer = std::make_unique<char[]>(size_t(kChunk));
         while (more()) {
@@ -84,7 +92,7 @@ private:
                 return {errno, false};
             if (n == 0)
                 break;
-            if (const int err = writeAll(n))
+            if (const int err = writeAll(m_buffer.get(), n))
                 return {err, false};
             m_inOff += n;
             if (!report(n))
@@ -93,10 +101,25 @@ private:
         return {};
     }
 
-    int writeAll(ssize_t n)
+    FileData::Outcome readAheadWrite()
+    {
+        ReadAhead ahead(m_in, m_inOff, m_toEnd ? -1 : m_left, kReadAheadChunk, kReadAheadDepth);
+        for (;;) {
+            const ReadAhead::Chunk chunk = ahead.next();
+            if (chunk.error || chunk.size == 0)
+                return {chunk.error, false};
+            if (const int err = writeAll(chunk.data, chunk.size))
+                return {err, false};
+            m_inOff += chunk.size;
+            if (!report(chunk.size))
+                return {0, true};
+        }
+    }
+
+    int writeAll(const char *data, ssize_t n)
     {
         for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::pwrite(m_out, m_buffer.get() + done, size_t(n - done), m_outOff);
+            const ssize_t w = ::pwrite(m_out, data + done, size_t(n - done), m_outOff);
             if (w < 0 && errno == EINTR)
                 continue;
             if (w < 0)
