@@ -23,8 +23,8 @@ std::optional<QString> ConsolePrompts::runSavePanel(const SavePanel &)
     // The save panel asks before replacing a file; here --force is the answer.
     if (QFileInfo::exists(m_destination) && !m_replaceExisting) {
         runAlert(
-            QCoreApplication::translate("isoswm-cli", "“%1” already exists.").arg(m_destination),
-            QCoreApplication::translate("isoswm-cli", "Use --force to replace it."));
+            QCoreApplication::translate("IsoswmCli", "“%1” already exists.").arg(m_destination),
+            QCoreApplication::translate("IsoswmCli", "Use --force to replace it."));
         return std::nullopt;
     }
     return m_destination;

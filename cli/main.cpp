@@ -17,29 +17,29 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("isoswm-cli", text);
-}
+// The terminal front end's texts, in one translation context of their own.
+struct Cli {
+    Q_DECLARE_TR_FUNCTIONS(IsoswmCli)
+};
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
 
 const char *const kDescription = QT_TRANSLATE_NOOP(
-    "isoswm-cli", "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso\n"
-                  "in which sources/install.wim (or install.esd) is split into install.swm\n"
-                  "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
-                  "\n"
-                  "Progress shows as one updating line on a terminal and as plain lines\n"
-                  "otherwise; alerts and errors go to standard error. Ctrl-C cancels the\n"
-                  "conversion and waits until its temporary files are removed.\n"
-                  "\n"
-                  "Exit status: 0 when the new image was written, 1 when the conversion failed,\n"
-                  "2 for wrong usage, 130 when it was cancelled.\n"
-                  "\n"
-                  "For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other\n"
-                  "disk tools and another resources folder.");
+    "IsoswmCli", "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso\n"
+                 "in which sources/install.wim (or install.esd) is split into install.swm\n"
+                 "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
+                 "\n"
+                 "Progress shows as one updating line on a terminal and as plain lines\n"
+                 "otherwise; alerts and errors go to standard error. Ctrl-C cancels the\n"
+                 "conversion and waits until its temporary files are removed.\n"
+                 "\n"
+                 "Exit status: 0 when the new image was written, 1 when the conversion failed,\n"
+                 "2 for wrong usage, 130 when it was cancelled.\n"
+                 "\n"
+                 "For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other\n"
+                 "disk tools and another resources folder.");
 
 struct Settings {
     QString source;
@@ -61,26 +61,26 @@ int usageError(const QCommandLineParser &parser, const QString &message)
 std::variant<Settings, int> parseArguments(const QCoreApplication &app)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(tr(kDescription));
+    parser.setApplicationDescription(Cli::tr(kDescription));
     const QCommandLineOption force(QStringLiteral("force"),
-                                   tr("Replace DESTINATION.iso if it exists; the old "
-                                      "file stays as it was until the new image is "
-                                      "complete."));
+                                   Cli::tr("Replace DESTINATION.iso if it exists; the old "
+                                           "file stays as it was until the new image is "
+                                           "complete."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     tr("Show the diagnostic log on standard error."));
+                                     Cli::tr("Show the diagnostic log on standard error."));
     const QCommandLineOption direct(QStringLiteral("direct"),
-                                    tr("Split and build straight from the mounted "
-                                       "image, without a staging copy: less "
-                                       "temporary space, often faster."));
+                                    Cli::tr("Split and build straight from the mounted "
+                                            "image, without a staging copy: less "
+                                            "temporary space, often faster."));
     const QCommandLineOption bootable(QStringLiteral("bootable"),
-                                      tr("Keep the boot records of the source, so "
-                                         "the new image boots like it (BIOS and "
-                                         "UEFI)."));
+                                      Cli::tr("Keep the boot records of the source, so "
+                                              "the new image boots like it (BIOS and "
+                                              "UEFI)."));
     parser.addOptions({force, verbose, direct, bootable});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("SOURCE.iso"), tr("The image to convert."));
-    parser.addPositionalArgument(QStringLiteral("DESTINATION.iso"), tr("The new image."));
+    parser.addPositionalArgument(QStringLiteral("SOURCE.iso"), Cli::tr("The image to convert."));
+    parser.addPositionalArgument(QStringLiteral("DESTINATION.iso"), Cli::tr("The new image."));
     if (!parser.parse(app.arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(help)) {
@@ -93,7 +93,7 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     }
     const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2)
-        return usageError(parser, tr("give SOURCE.iso and DESTINATION.iso"));
+        return usageError(parser, Cli::tr("give SOURCE.iso and DESTINATION.iso"));
     return Settings{QFileInfo(paths[0]).absoluteFilePath(),
                     QFileInfo(paths[1]).absoluteFilePath(),
                     parser.isSet(force),
@@ -106,13 +106,13 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
 std::optional<QString> refusal(const Settings &s)
 {
     if (!QFileInfo(s.source).isFile())
-        return tr("%1 is not a file").arg(s.source);
+        return Cli::tr("%1 is not a file").arg(s.source);
     if (s.source == s.destination)
-        return tr("the destination must differ from the source");
+        return Cli::tr("the destination must differ from the source");
     if (!QFileInfo(QFileInfo(s.destination).absolutePath()).isDir())
-        return tr("the folder of %1 does not exist").arg(s.destination);
+        return Cli::tr("the folder of %1 does not exist").arg(s.destination);
     if (QFileInfo::exists(s.destination) && !s.force)
-        return tr("%1 already exists; use --force to replace it").arg(s.destination);
+        return Cli::tr("%1 already exists; use --force to replace it").arg(s.destination);
     return std::nullopt;
 }
 
@@ -147,13 +147,13 @@ int convert(QCoreApplication &app, const Settings &settings)
 
     QObject::connect(&controller, &ViewController::noticeChanged, &progress, [&] {
         if (!controller.notice().isEmpty())
-            progress.printAbove(tr("isoswm-cli: warning: %1").arg(controller.notice()), true);
+            progress.printAbove(Cli::tr("isoswm-cli: warning: %1").arg(controller.notice()), true);
     });
 
     QuitOnSignal quitOnSignal(&controller);
     QObject::connect(&quitOnSignal, &QuitOnSignal::stopping, &app, [&] {
         progress.printAbove(
-            tr("isoswm-cli: cancelling; waiting for the temporary files to be removed"), true);
+            Cli::tr("isoswm-cli: cancelling; waiting for the temporary files to be removed"), true);
     });
     QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app,
                      [&] { app.exit(kExitCancelled); });
@@ -162,14 +162,14 @@ int convert(QCoreApplication &app, const Settings &settings)
         const auto outcome = controller.lastOutcome();
         // The output's path, said once, whichever way it went.
         if (succeeded)
-            std::printf("%s\n", qPrintable(tr("Created %1").arg(settings.destination)));
+            std::printf("%s\n", qPrintable(Cli::tr("Created %1").arg(settings.destination)));
         else if (outcome == ViewController::Outcome::Cancelled)
             std::fprintf(
                 stderr, "%s\n",
-                qPrintable(tr("Cancelled; %1 was not written.").arg(settings.destination)));
+                qPrintable(Cli::tr("Cancelled; %1 was not written.").arg(settings.destination)));
         else
             std::fprintf(stderr, "%s\n",
-                         qPrintable(tr("%1 was not written.").arg(settings.destination)));
+                         qPrintable(Cli::tr("%1 was not written.").arg(settings.destination)));
         std::fflush(stdout);
         app.exit(succeeded                                       ? 0
                  : outcome == ViewController::Outcome::Cancelled ? kExitCancelled

@@ -16,10 +16,10 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Conversion", text);
-}
+// The texts of the whole conversion core share one translation context.
+struct ConversionText {
+    Q_DECLARE_TR_FUNCTIONS(Conversion)
+};
 
 constexpr qint64 kMarginBytes = 64LL << 20;
 
@@ -43,7 +43,8 @@ qint64 regularFileBytes(const QString &folder)
 
 Error notAWindowsImage(const SourceCheck::Request &r, const QString &why)
 {
-    return {tr("“%1” is not a Windows installation image.").arg(QFileInfo(r.isoPath).fileName()),
+    return {ConversionText::tr("“%1” is not a Windows installation image.")
+                .arg(QFileInfo(r.isoPath).fileName()),
             why};
 }
 
@@ -52,10 +53,12 @@ std::variant<SourceCheck::Layout, Error> findImage(const SourceCheck::Request &r
     using SourceCheck::Layout;
     const auto sources = FileSystem::childIgnoringCase(r.mountPath, QStringLiteral("sources"));
     if (!sources || !QFileInfo(*sources).isDir())
-        return notAWindowsImage(r, tr("It has no “sources” folder."));
+        return notAWindowsImage(r, ConversionText::tr("It has no “sources” folder."));
     if (FileSystem::childIgnoringCase(*sources, QStringLiteral("install.swm")))
-        return Error{tr("“%1” is already split.").arg(QFileInfo(r.isoPath).fileName()),
-                     tr("Its sources folder holds install.swm: there is nothing left to split.")};
+        return Error{
+            ConversionText::tr("“%1” is already split.").arg(QFileInfo(r.isoPath).fileName()),
+            ConversionText::tr(
+                "Its sources folder holds install.swm: there is nothing left to split.")};
     Layout layout;
     layout.sourcesFolder = *sources;
     for (const char *name : {"install.wim", "install.esd"}) {
@@ -66,30 +69,33 @@ std::variant<SourceCheck::Layout, Error> findImage(const SourceCheck::Request &r
             return layout;
         }
     }
-    return notAWindowsImage(r, tr("Its sources folder has neither install.wim nor install.esd."));
+    return notAWindowsImage(
+        r, ConversionText::tr("Its sources folder has neither install.wim nor install.esd."));
 }
 
 std::optional<Error> checkFolders(const SourceCheck::Request &r)
 {
     const QFileInfo destination(r.destination);
     if (destination.isDir())
-        return Error{tr("“%1” is a folder.").arg(destination.fileName()),
-                     tr("Choose a file name for the new image.")};
+        return Error{ConversionText::tr("“%1” is a folder.").arg(destination.fileName()),
+                     ConversionText::tr("Choose a file name for the new image.")};
     struct stat source, target;
     if (::stat(QFile::encodeName(r.isoPath).constData(), &source) == 0 &&
         ::stat(QFile::encodeName(r.destination).constData(), &target) == 0 &&
         source.st_dev == target.st_dev && source.st_ino == target.st_ino)
-        return Error{tr("The new image cannot replace “%1”.").arg(destination.fileName()),
-                     tr("It is the image being converted; choose another name.")};
+        return Error{
+            ConversionText::tr("The new image cannot replace “%1”.").arg(destination.fileName()),
+            ConversionText::tr("It is the image being converted; choose another name.")};
     const QString folder = destination.absolutePath();
     if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
-        return Error::fromErrno(errno, folder, tr("written to"));
+        return Error::fromErrno(errno, folder, ConversionText::tr("written to"));
     if (::access(QFile::encodeName(r.temporaryFolder).constData(), W_OK | X_OK) != 0)
-        return Error::fromErrno(errno, r.temporaryFolder, tr("used for temporary files"));
+        return Error::fromErrno(errno, r.temporaryFolder,
+                                ConversionText::tr("used for temporary files"));
     if (!Bundle::pathForResource(QStringLiteral("wimsplit"), QString(),
                                  QStringLiteral("tools/bin")))
-        return Error{tr("The split tool “wimsplit” is missing."),
-                     tr("isoswm expects it at %1. Reinstall isoswm.")
+        return Error{ConversionText::tr("The split tool “wimsplit” is missing."),
+                     ConversionText::tr("isoswm expects it at %1. Reinstall isoswm.")
                          .arg(PathName::join(Bundle::resourcesPath(),
                                              QStringLiteral("tools/bin/wimsplit")))};
     return std::nullopt;
@@ -100,8 +106,8 @@ std::optional<Error> checkSpace(const QString &folder, qint64 needed)
     const QStorageInfo storage(folder);
     if (needed <= 0 || !storage.isValid() || storage.bytesAvailable() >= needed)
         return std::nullopt;
-    return Error{tr("There is not enough free space in “%1”.").arg(folder),
-                 tr("The conversion needs about %1 there; %2 are free.")
+    return Error{ConversionText::tr("There is not enough free space in “%1”.").arg(folder),
+                 ConversionText::tr("The conversion needs about %1 there; %2 are free.")
                      .arg(StageDetail::formatBytes(needed),
                           StageDetail::formatBytes(storage.bytesAvailable())),
                  ENOSPC};
@@ -140,10 +146,11 @@ std::variant<Layout, Error> inspect(const Request &request)
         return *error;
     layout.wim = std::get<WimImage::Info>(wim);
     if (layout.wim.totalParts > 1)
-        return Error{tr("“%1” is already split.").arg(QFileInfo(request.isoPath).fileName()),
-                     tr("Its Windows image is part %1 of %2 of a split image.")
-                         .arg(layout.wim.partNumber)
-                         .arg(layout.wim.totalParts)};
+        return Error{
+            ConversionText::tr("“%1” is already split.").arg(QFileInfo(request.isoPath).fileName()),
+            ConversionText::tr("Its Windows image is part %1 of %2 of a split image.")
+                .arg(layout.wim.partNumber)
+                .arg(layout.wim.totalParts)};
     if (std::optional<Error> error = checkFolders(request))
         return *error;
     layout.imageBytes = QFileInfo(layout.imagePath).size();

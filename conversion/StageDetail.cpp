@@ -6,10 +6,10 @@
 #include <cmath>
 
 namespace {
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Conversion", text);
-}
+// The texts of the whole conversion core share one translation context.
+struct ConversionText {
+    Q_DECLARE_TR_FUNCTIONS(Conversion)
+};
 } // namespace
 
 double StageDetail::fraction() const
@@ -23,15 +23,15 @@ QString StageDetail::stageName() const
 {
     switch (stage) {
     case Stage::Copy:
-        return tr("Copying");
+        return ConversionText::tr("Copying");
     case Stage::Export:
-        return tr("Exporting");
+        return ConversionText::tr("Exporting");
     case Stage::Split:
-        return tr("Splitting");
+        return ConversionText::tr("Splitting");
     case Stage::Verify:
-        return tr("Verifying");
+        return ConversionText::tr("Verifying");
     case Stage::Build:
-        return tr("Building");
+        return ConversionText::tr("Building");
     case Stage::None:
         break;
     }
@@ -43,10 +43,10 @@ QString StageDetail::summary() const
     if (stage == Stage::None)
         return {};
     QStringList parts;
-    parts << (total > 0 ? tr("%1 of %2").arg(formatBytes(done), formatBytes(total))
+    parts << (total > 0 ? ConversionText::tr("%1 of %2").arg(formatBytes(done), formatBytes(total))
                         : formatBytes(done));
     if (bytesPerSecond > 0)
-        parts << tr("%1/s").arg(formatBytes(qint64(bytesPerSecond)));
+        parts << ConversionText::tr("%1/s").arg(formatBytes(qint64(bytesPerSecond)));
     if (secondsLeft >= 0)
         parts << formatTimeLeft(secondsLeft);
     return parts.join(QStringLiteral(" · "));
@@ -54,9 +54,13 @@ QString StageDetail::summary() const
 
 QString StageDetail::formatBytes(qint64 bytes)
 {
-    static const char *const units[] = {"kB", "MB", "GB", "TB"};
+    // The units go through the translation: French writes "Mo" and "Go".
+    static const char *const units[] = {
+        QT_TRANSLATE_NOOP("Conversion", "%1 kB"), QT_TRANSLATE_NOOP("Conversion", "%1 MB"),
+        QT_TRANSLATE_NOOP("Conversion", "%1 GB"), QT_TRANSLATE_NOOP("Conversion", "%1 TB")};
     if (bytes < 1000)
-        return bytes == 1 ? tr("1 byte") : tr("%1 bytes").arg(bytes);
+        return bytes == 1 ? ConversionText::tr("1 byte")
+                          : ConversionText::tr("%1 bytes").arg(bytes);
     double value = double(bytes);
     int unit = -1;
     while (value >= 999.95 && unit < 3) {
@@ -65,16 +69,15 @@ QString StageDetail::formatBytes(qint64 bytes)
     }
     // Three significant figures at most: "1.4 GB", "31.2 MB", "310 MB".
     const int decimals = value >= 100 ? 0 : 1;
-    return QStringLiteral("%1 %2").arg(QString::number(value, 'f', decimals),
-                                       QString::fromLatin1(units[unit]));
+    return ConversionText::tr(units[unit]).arg(QString::number(value, 'f', decimals));
 }
 
 QString StageDetail::formatTimeLeft(int seconds)
 {
     if (seconds < 60)
-        return tr("about %1 s left").arg(std::max(seconds, 1));
+        return ConversionText::tr("about %1 s left").arg(std::max(seconds, 1));
     const int minutes = int(std::lround(seconds / 60.0));
     if (minutes < 60)
-        return tr("about %1 min left").arg(minutes);
-    return tr("about %1 h %2 min left").arg(minutes / 60).arg(minutes % 60);
+        return ConversionText::tr("about %1 min left").arg(minutes);
+    return ConversionText::tr("about %1 h %2 min left").arg(minutes / 60).arg(minutes % 60);
 }

@@ -13,6 +13,241 @@
     </message>
 </context>
 <context>
+    <name>Conversion</name>
+    <message>
+        <source>The new image cannot be written beside “%1”.</source>
+        <translation>La nouvelle image ne peut pas être écrite à côté de «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>Creating ISO</source>
+        <translation>Création de l’ISO</translation>
+    </message>
+    <message>
+        <source>The new ISO could not be created.</source>
+        <translation>La nouvelle ISO n’a pas pu être créée.</translation>
+    </message>
+    <message>
+        <source>saved</source>
+        <translation>saved</translation>
+    </message>
+    <message>
+        <source>ISO creation completed</source>
+        <translation>Création de l’ISO terminée</translation>
+    </message>
+    <message>
+        <source>The ISO has been completed successfully. Use it with Boot Camp Assistant to install Windows 10.</source>
+        <translation>L’ISO a bien été créée. Utilisez-la avec l’Assistant Boot Camp pour installer Windows 10.</translation>
+    </message>
+    <message>
+        <source>deleting temp files</source>
+        <translation>suppression des fichiers temporaires</translation>
+    </message>
+    <message>
+        <source>The source image could not be unmounted.</source>
+        <translation>L’image source n’a pas pu être démontée.</translation>
+    </message>
+    <message>
+        <source>Cancelling, please wait</source>
+        <translation>Annulation, veuillez patienter</translation>
+    </message>
+    <message>
+        <source>The source image stopped answering.</source>
+        <translation>L’image source ne répond plus.</translation>
+    </message>
+    <message>
+        <source>Its file system gave no data for %1 seconds, so it was detached. Check the disk the image is on. (%2)</source>
+        <translation>Son système de fichiers n’a fourni aucune donnée pendant %1 secondes&#xa0;; elle a donc été détachée. Vérifiez le disque sur lequel se trouve l’image. (%2)</translation>
+    </message>
+    <message>
+        <source>There is no space left in “%1”.</source>
+        <translation>Il n’y a plus d’espace libre dans «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>Exporting %1</source>
+        <translation>Exportation de %1</translation>
+    </message>
+    <message>
+        <source>ISO Mounting Error</source>
+        <translation>Erreur de montage de l’ISO</translation>
+    </message>
+    <message>
+        <source>The ISO could not be mounted. Please verify that all disk images are unmounted in Disk Utility and try again</source>
+        <translation>L’ISO n’a pas pu être montée. Vérifiez que toutes les images disque sont démontées dans Utilitaire de disque, puis réessayez</translation>
+    </message>
+    <message>
+        <source>“%1” is not a Windows installation image.</source>
+        <translation>«&#xa0;%1&#xa0;» n’est pas une image d’installation de Windows.</translation>
+    </message>
+    <message>
+        <source>It has no “sources” folder.</source>
+        <translation>Elle n’a pas de dossier «&#xa0;sources&#xa0;».</translation>
+    </message>
+    <message>
+        <source>“%1” is already split.</source>
+        <translation>L’image «&#xa0;%1&#xa0;» est déjà découpée.</translation>
+    </message>
+    <message>
+        <source>Its sources folder holds install.swm: there is nothing left to split.</source>
+        <translation>Son dossier sources contient install.swm&#xa0;: il n’y a plus rien à découper.</translation>
+    </message>
+    <message>
+        <source>Its sources folder has neither install.wim nor install.esd.</source>
+        <translation>Son dossier sources ne contient ni install.wim ni install.esd.</translation>
+    </message>
+    <message>
+        <source>“%1” is a folder.</source>
+        <translation>«&#xa0;%1&#xa0;» est un dossier.</translation>
+    </message>
+    <message>
+        <source>Choose a file name for the new image.</source>
+        <translation>Choisissez un nom de fichier pour la nouvelle image.</translation>
+    </message>
+    <message>
+        <source>The new image cannot replace “%1”.</source>
+        <translation>La nouvelle image ne peut pas remplacer «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>It is the image being converted; choose another name.</source>
+        <translation>C’est l’image en cours de conversion&#xa0;; choisissez un autre nom.</translation>
+    </message>
+    <message>
+        <source>written to</source>
+        <translation>written to</translation>
+    </message>
+    <message>
+        <source>used for temporary files</source>
+        <translation>used for temporary files</translation>
+    </message>
+    <message>
+        <source>The split tool “wimsplit” is missing.</source>
+        <translation>L’outil de découpage «&#xa0;wimsplit&#xa0;» est absent.</translation>
+    </message>
+    <message>
+        <source>isoswm expects it at %1. Reinstall isoswm.</source>
+        <translation>isoswm l’attend à l’emplacement %1. Réinstallez isoswm.</translation>
+    </message>
+    <message>
+        <source>There is not enough free space in “%1”.</source>
+        <translation>Il n’y a pas assez d’espace libre dans «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>The conversion needs about %1 there; %2 are free.</source>
+        <translation>La conversion y a besoin d’environ %1&#xa0;; il n’en reste que %2.</translation>
+    </message>
+    <message>
+        <source>Its Windows image is part %1 of %2 of a split image.</source>
+        <translation>Son image Windows est la partie %1 sur %2 d’une image découpée.</translation>
+    </message>
+    <message>
+        <source>Unmounting ISO</source>
+        <translation>Démontage de l’ISO</translation>
+    </message>
+    <message>
+        <source>found</source>
+        <translation>found</translation>
+    </message>
+    <message>
+        <source>Splitting install.wim</source>
+        <translation>Découpage d’install.wim</translation>
+    </message>
+    <message>
+        <source>install.wim could not be split.</source>
+        <translation>install.wim n’a pas pu être découpé.</translation>
+    </message>
+    <message>
+        <source>wimsplit ended without writing %1.</source>
+        <translation>wimsplit s’est terminé sans écrire %1.</translation>
+    </message>
+    <message>
+        <source>A piece of the split image is too large for FAT32.</source>
+        <translation>Un morceau de l’image découpée est trop grand pour FAT32.</translation>
+    </message>
+    <message>
+        <source>%1 holds %2 bytes; FAT32 holds files below 4 GiB. The image contains a single resource larger than that, which cannot be split.</source>
+        <translation>%1 fait %2 octets&#xa0;; FAT32 n’accepte que les fichiers de moins de 4&#xa0;Gio. L’image contient une ressource d’un seul tenant plus grande que cela, impossible à découper.</translation>
+    </message>
+    <message>
+        <source>Verifying install.swm</source>
+        <translation>Vérification d’install.swm</translation>
+    </message>
+    <message>
+        <source>Copying</source>
+        <translation>Copie</translation>
+    </message>
+    <message>
+        <source>Exporting</source>
+        <translation>Exportation</translation>
+    </message>
+    <message>
+        <source>Splitting</source>
+        <translation>Découpage</translation>
+    </message>
+    <message>
+        <source>Verifying</source>
+        <translation>Vérification</translation>
+    </message>
+    <message>
+        <source>Building</source>
+        <translation>Construction</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 sur %2</translation>
+    </message>
+    <message>
+        <source>%1/s</source>
+        <translation>%1/s</translation>
+    </message>
+    <message>
+        <source>%1 kB</source>
+        <translation>%1&#xa0;ko</translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation>%1&#xa0;Mo</translation>
+    </message>
+    <message>
+        <source>%1 GB</source>
+        <translation>%1&#xa0;Go</translation>
+    </message>
+    <message>
+        <source>%1 TB</source>
+        <translation>%1&#xa0;To</translation>
+    </message>
+    <message>
+        <source>1 byte</source>
+        <translation>1&#xa0;octet</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1&#xa0;octets</translation>
+    </message>
+    <message>
+        <source>about %1 s left</source>
+        <translation>encore environ %1&#xa0;s</translation>
+    </message>
+    <message>
+        <source>about %1 min left</source>
+        <translation>encore environ %1&#xa0;min</translation>
+    </message>
+    <message>
+        <source>about %1 h %2 min left</source>
+        <translation>encore environ %1&#xa0;h&#xa0;%2&#xa0;min</translation>
+    </message>
+    <message>
+        <source>The mounted volume has no usable folder name.</source>
+        <translation>Le volume monté n’a pas de nom de dossier utilisable.</translation>
+    </message>
+    <message>
+        <source>No temporary folder could be made in “%1”.</source>
+        <translation>Aucun dossier temporaire n’a pu être créé dans «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>copying %1</source>
+        <translation>copie de %1</translation>
+    </message>
+</context>
+<context>
     <name>DesktopNotifier</name>
     <message>
         <source>The new ISO is ready</source>
@@ -29,6 +264,111 @@
     <message>
         <source>Show in Folder</source>
         <translation>Afficher dans le dossier</translation>
+    </message>
+</context>
+<context>
+    <name>IsoswmCli</name>
+    <message>
+        <source>“%1” already exists.</source>
+        <translation>«&#xa0;%1&#xa0;» existe déjà.</translation>
+    </message>
+    <message>
+        <source>Use --force to replace it.</source>
+        <translation>Utilisez --force pour le remplacer.</translation>
+    </message>
+    <message>
+        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso
+in which sources/install.wim (or install.esd) is split into install.swm
+pieces of at most 2048 MB, so that the installer fits on FAT32 media.
+
+Progress shows as one updating line on a terminal and as plain lines
+otherwise; alerts and errors go to standard error. Ctrl-C cancels the
+conversion and waits until its temporary files are removed.
+
+Exit status: 0 when the new image was written, 1 when the conversion failed,
+2 for wrong usage, 130 when it was cancelled.
+
+For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other
+disk tools and another resources folder.</source>
+        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso
+dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux
+install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur
+un support FAT32.
+
+La progression s’affiche sur une seule ligne mise à jour dans un terminal, et
+en lignes simples ailleurs&#xa0;; alertes et erreurs vont sur la sortie d’erreur
+standard. Ctrl-C annule la conversion et attend que ses fichiers temporaires
+soient supprimés.
+
+Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion
+a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.
+
+Pour les tests, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL et ISOSWM_RESOURCES désignent
+d’autres outils de disque et un autre dossier de ressources.</translation>
+    </message>
+    <message>
+        <source>Replace DESTINATION.iso if it exists; the old file stays as it was until the new image is complete.</source>
+        <translation>Remplace DESTINATION.iso s’il existe&#xa0;; l’ancien fichier reste intact jusqu’à ce que la nouvelle image soit complète.</translation>
+    </message>
+    <message>
+        <source>Show the diagnostic log on standard error.</source>
+        <translation>Affiche le journal de diagnostic sur la sortie d’erreur standard.</translation>
+    </message>
+    <message>
+        <source>Split and build straight from the mounted image, without a staging copy: less temporary space, often faster.</source>
+        <translation>Découpe et construit directement depuis l’image montée, sans copie intermédiaire&#xa0;: moins d’espace temporaire, souvent plus rapide.</translation>
+    </message>
+    <message>
+        <source>Keep the boot records of the source, so the new image boots like it (BIOS and UEFI).</source>
+        <translation>Conserve les enregistrements d’amorçage de la source, pour que la nouvelle image démarre comme elle (BIOS et UEFI).</translation>
+    </message>
+    <message>
+        <source>The image to convert.</source>
+        <translation>L’image à convertir.</translation>
+    </message>
+    <message>
+        <source>The new image.</source>
+        <translation>La nouvelle image.</translation>
+    </message>
+    <message>
+        <source>give SOURCE.iso and DESTINATION.iso</source>
+        <translation>indiquez SOURCE.iso et DESTINATION.iso</translation>
+    </message>
+    <message>
+        <source>%1 is not a file</source>
+        <translation>%1 n’est pas un fichier</translation>
+    </message>
+    <message>
+        <source>the destination must differ from the source</source>
+        <translation>la destination doit être différente de la source</translation>
+    </message>
+    <message>
+        <source>the folder of %1 does not exist</source>
+        <translation>le dossier de %1 n’existe pas</translation>
+    </message>
+    <message>
+        <source>%1 already exists; use --force to replace it</source>
+        <translation>%1 existe déjà&#xa0;; utilisez --force pour le remplacer</translation>
+    </message>
+    <message>
+        <source>isoswm-cli: warning: %1</source>
+        <translation>isoswm-cli: avertissement&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>isoswm-cli: cancelling; waiting for the temporary files to be removed</source>
+        <translation>isoswm-cli: annulation&#xa0;; attente de la suppression des fichiers temporaires</translation>
+    </message>
+    <message>
+        <source>Created %1</source>
+        <translation>Image créée&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>Cancelled; %1 was not written.</source>
+        <translation>Annulé&#xa0;; %1 n’a pas été écrit.</translation>
+    </message>
+    <message>
+        <source>%1 was not written.</source>
+        <translation>%1 n’a pas été écrit.</translation>
     </message>
 </context>
 <context>
@@ -57,7 +397,7 @@
     </message>
     <message>
         <source>A conversion is in progress. Stop it and quit?</source>
-        <translation>Une conversion est en cours. L’arrêter et quitter ?</translation>
+        <translation>Une conversion est en cours. L’arrêter et quitter&#xa0;?</translation>
     </message>
     <message>
         <source>The ISO being written will not be finished, and its temporary files will be removed before %1 quits.</source>
@@ -139,6 +479,22 @@
         <source>Version of %1</source>
         <translation>Version de %1</translation>
     </message>
+    <message>
+        <source>Cancelled</source>
+        <translation>Conversion annulée</translation>
+    </message>
+    <message>
+        <source>Keep the New Image &amp;Bootable</source>
+        <translation>Garder la nouvelle image &amp;amorçable</translation>
+    </message>
+    <message>
+        <source>Build from the &amp;Mounted Image (Less Space)</source>
+        <translation>Construire depuis l’image &amp;montée (moins d’espace)</translation>
+    </message>
+    <message>
+        <source>Bytes done, rate and time left of the stage</source>
+        <translation>Octets traités, débit et temps restant de l’étape</translation>
+    </message>
 </context>
 <context>
     <name>QNSPromoManager</name>
@@ -166,7 +522,15 @@
     <name>ViewController</name>
     <message>
         <source>Select a Windows ISO Image:</source>
-        <translation>Choisissez une image ISO Windows :</translation>
+        <translation>Choisissez une image ISO Windows&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Save...</source>
+        <translation>Enregistrer…</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
     </message>
 </context>
 <context>
@@ -189,11 +553,11 @@
     </message>
     <message>
         <source>“%1” already exists. Do you want to replace it?</source>
-        <translation>« %1 » existe déjà. Voulez-vous le remplacer ?</translation>
+        <translation>«&#xa0;%1&#xa0;» existe déjà. Voulez-vous le remplacer&#xa0;?</translation>
     </message>
     <message>
         <source>A file with the same name already exists in “%1”. Replacing it will overwrite its current contents.</source>
-        <translation>Un fichier du même nom existe déjà dans « %1 ». Le remplacer écrasera son contenu actuel.</translation>
+        <translation>Un fichier du même nom existe déjà dans «&#xa0;%1&#xa0;». Le remplacer écrasera son contenu actuel.</translation>
     </message>
     <message>
         <source>Replace</source>
@@ -212,7 +576,7 @@
     </message>
     <message>
         <source>isoswm: %1 is not a file</source>
-        <translation>isoswm : %1 n’est pas un fichier</translation>
+        <translation>isoswm: %1 n’est pas un fichier</translation>
     </message>
 </context>
 </TS>
