@@ -93,7 +93,8 @@ int main(int argc, char *argv[])
                      Qt::QueuedConnection);
     // A logout or a kill stops a running conversion and quits once it is cleaned up.
     QuitOnSignal quitOnSignal(&controller);
-    QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app, &QCoreApplication::quit);
+    QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app,
+                     [] { QCoreApplication::exit(0); });
 
     window.show();
     delegate.applicationDidFinishLaunching();

@@ -32,8 +32,9 @@ const char *const kDescription = QT_TRANSLATE_NOOP(
                  "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
                  "\n"
                  "Progress shows as one updating line on a terminal and as plain lines\n"
-                 "otherwise; alerts and errors go to standard error. Ctrl-C cancels the\n"
-                 "conversion and waits until its temporary files are removed.\n"
+                 "otherwise; alerts and errors go to standard error. Ctrl-C (or SIGTERM,\n"
+                 "SIGHUP) cancels the conversion and waits until its temporary files are\n"
+                 "removed.\n"
                  "\n"
                  "Exit status: 0 when the new image was written, 1 when the conversion failed,\n"
                  "2 for wrong usage, 130 when it was cancelled.\n"
@@ -71,7 +72,7 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     const QCommandLineOption direct(QStringLiteral("direct"),
                                     Cli::tr("Split and build straight from the mounted "
                                             "image, without a staging copy: less "
-                                            "temporary space, often faster."));
+                                            "temporary space and fewer bytes written."));
     const QCommandLineOption bootable(QStringLiteral("bootable"),
                                       Cli::tr("Keep the boot records of the source, so "
                                               "the new image boots like it (BIOS and "

@@ -21,19 +21,18 @@ constexpr qint64 kChunk = 1 << 20;
 const char *const kWindowsImages[] = {"boot/etfsboot.com", "efi/microsoft/boot/efisys.bin",
                                       "efi/microsoft/boot/efisys_noprompt.bin"};
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("BootImages", text);
-}
+struct Texts {
+    Q_DECLARE_TR_FUNCTIONS(BootImages)
+};
 
 Plan withoutBootRecords(const QString &why)
 {
-    return {{}, tr("%1; the new image is built without boot records.").arg(why)};
+    return {{}, Texts::tr("%1; the new image is built without boot records.").arg(why)};
 }
 
 QString describe(const Entry &entry, qsizetype index)
 {
-    return tr("boot entry %1 (%2)")
+    return Texts::tr("boot entry %1 (%2)")
         .arg(index + 1)
         .arg(QString::fromStdString(ElTorito::platformName(entry.platform)));
 }
@@ -102,10 +101,10 @@ QStringList argumentsFor(const Entry &entry, const QString &file)
 std::optional<QString> unsupported(const Entry &entry, qsizetype index)
 {
     if (entry.platform != ElTorito::kPlatformX86 && entry.platform != ElTorito::kPlatformEfi)
-        return tr("The source's %1 is for a platform the build cannot write")
+        return Texts::tr("The source's %1 is for a platform the build cannot write")
             .arg(describe(entry, index));
     if (entry.loadSegment != 0)
-        return tr("The source's %1 loads at segment 0x%2, which the build cannot set")
+        return Texts::tr("The source's %1 loads at segment 0x%2, which the build cannot set")
             .arg(describe(entry, index))
             .arg(entry.loadSegment, 4, 16, QLatin1Char('0'));
     return std::nullopt;
@@ -121,9 +120,9 @@ Plan plan(const QString &sourceIso, const QString &tree)
 Plan plan(const QString &sourceIso, const ElTorito::CatalogReading &source, const QString &tree)
 {
     if (source.outcome == ElTorito::Outcome::NoBootRecord)
-        return withoutBootRecords(tr("The source image has no boot records"));
+        return withoutBootRecords(Texts::tr("The source image has no boot records"));
     if (source.outcome == ElTorito::Outcome::Unreadable)
-        return withoutBootRecords(tr("The source image's boot catalog cannot be read (%1)")
+        return withoutBootRecords(Texts::tr("The source image's boot catalog cannot be read (%1)")
                                       .arg(QString::fromStdString(source.error)));
     const std::vector<Entry> &entries = source.catalog.entries;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -134,7 +133,7 @@ Plan plan(const QString &sourceIso, const ElTorito::CatalogReading &source, cons
     QFile iso(sourceIso);
     if (!iso.open(QIODevice::ReadOnly))
         return withoutBootRecords(
-            tr("The source image cannot be read (%1)").arg(iso.errorString()));
+            Texts::tr("The source image cannot be read (%1)").arg(iso.errorString()));
     Plan made;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         // An entry marked not bootable boots nothing; it is not carried over.
@@ -142,12 +141,12 @@ Plan plan(const QString &sourceIso, const ElTorito::CatalogReading &source, cons
             continue;
         const std::optional<QString> file = findImageFile(iso, entries[i], tree);
         if (!file)
-            return withoutBootRecords(tr("The image of the source's %1 is not a file of its tree")
+            return withoutBootRecords(Texts::tr("The image of the source's %1 is not a file of its tree")
                                           .arg(describe(entries[i], qsizetype(i))));
         made.arguments << argumentsFor(entries[i], *file);
     }
     if (made.arguments.isEmpty())
-        return withoutBootRecords(tr("None of the source image's boot entries is bootable"));
+        return withoutBootRecords(Texts::tr("None of the source image's boot entries is bootable"));
     return made;
 }
 

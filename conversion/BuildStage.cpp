@@ -131,21 +131,44 @@ void Conversion::buildEnded()
 {
     m_readingSource = false;
     endMeasuring();
+    if (m_pendingFailure) {
+        fail(*std::exchange(m_pendingFailure, std::nullopt));
+        return;
+    }
     if (!isRunning()) {
         cleanup();
         return;
     }
     const int status = m_buildRunner ? m_buildRunner->terminationStatus() : -1;
-    const QString built =
-        PathName::join(m_partialFolder, QFileInfo(m_options.destination).fileName());
-    if (status != 0 || QFileInfo(built).size() <= 0) {
+    if (status != 0 || QFileInfo(builtImage()).size() <= 0) {
         fail(toolFailure(tr("The new ISO could not be created."),
                          QStringLiteral("hdiutil makehybrid"), m_buildRunner, m_toolErrors,
                          QFileInfo(m_options.destination).absolutePath()));
         return;
     }
-    // Only a complete image takes the destination's place, in one step.
-    if (::rename(QFile::encodeName(built).constData(),
+    m_buildFinished = true;
+    if (m_verification) {
+        publish();
+        return;
+    }
+    // The pieces are still being read back.
+    report(tr("Verifying install.swm"));
+    beginMeasuring(StageDetail::Stage::Verify, 0);
+    m_showingVerification = true;
+}
+
+QString Conversion::builtImage() const
+{
+    return PathName::join(m_partialFolder, QFileInfo(m_options.destination).fileName());
+}
+
+// Only a complete image from verified pieces takes the destination's place,
+// in one step.
+void Conversion::publish()
+{
+    m_showingVerification = false;
+    endMeasuring();
+    if (::rename(QFile::encodeName(builtImage()).constData(),
                  QFile::encodeName(m_options.destination).constData()) != 0) {
         fail(Error::fromErrno(errno, m_options.destination, tr("saved")));
         return;

@@ -65,6 +65,8 @@ void Conversion::cleanup(std::function<void()> then)
 
 void Conversion::removeTemporaryFiles(std::function<void()> then)
 {
+    // The verification reads the pieces; stopped, it returns within a chunk.
+    joinVerifier();
     m_marker.release();
     inBackground([temporary = m_temporaryDirectory, staging = m_stagingFolder,
                   partial = m_partialFolder] { return removeTree(temporary, staging, partial); },

@@ -41,6 +41,7 @@ Conversion::~Conversion()
     // this thread, so joining cannot deadlock.
     m_running = false;
     joinWorker();
+    joinVerifier();
 }
 
 void Conversion::start()

@@ -92,11 +92,14 @@ private:
     void splitEnded();
     std::optional<Error> checkPieces() const;
     void verifyStage();
+    void verified(const WimImage::Result &result);
+    void joinVerifier();
     // BuildStage.cpp
     void startBuild();
     void launchBuild(const QStringList &bootArguments);
     QStringList buildArguments(const QString &output, const QStringList &bootArguments) const;
     void buildEnded();
+    QString builtImage() const;
     void publish();
     // Cleanup.cpp
     void cleanup(std::function<void()> then = {});
@@ -158,6 +161,11 @@ private:
     QPointer<QNTaskWrapperWithBlocks> m_buildRunner;
     QString m_toolErrors;
     std::thread m_worker;
+    std::thread m_verifier; // reads the pieces back while the build runs
+    std::optional<WimImage::Result> m_verification;
+    std::optional<Error> m_pendingFailure; // the verification's, once the build has stopped
+    bool m_buildFinished = false;
+    std::atomic<bool> m_showingVerification{false};
     bool m_readingSource = false; // a worker or a tool reads from the mounted source
     bool m_sourceStalled = false; // detached by force because it stopped answering
     QTimer m_stallTimer;

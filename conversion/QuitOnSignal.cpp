@@ -20,7 +20,9 @@ void QuitOnSignal::received(int signalNumber)
     m_signal = signalNumber;
     if (m_controller->isRunning())
         m_controller->convertButtonPressed();
-    if (!m_controller->isRunning() && !m_controller->isWindingDown()) {
+    // Nothing to wait for once cleanup is through, even with its alert still up.
+    if (!m_controller->isRunning() &&
+        (!m_controller->isWindingDown() || m_controller->isCleanedUp())) {
         emit quitRequested(signalNumber);
         return;
     }

@@ -10,6 +10,8 @@ class ViewController;
 // What both front ends do on SIGINT, SIGTERM or SIGHUP (Ctrl-C, kill, a
 // logout): a conversion in progress is cancelled, and the program is told to
 // quit once its cleanup is done, or after a while whatever state it is in.
+// Quitting must not ask the windows first (they would ask about the conversion
+// being stopped): QCoreApplication::exit, not quit.
 // Without a conversion it is told to quit at once.
 class QuitOnSignal : public QObject {
     Q_OBJECT

@@ -159,26 +159,48 @@ std::optional<Error> Conversion::checkPieces() const
     return std::nullopt;
 }
 
-// The pieces are read back and every resource checked before an image is
-// built from them.
+// The pieces are read back and every resource checked while the new image is
+// built from them, on two cores at once; the image takes the destination's
+// place only once the pieces have passed, so none is ever made from a broken set.
 void Conversion::verifyStage()
 {
     report(tr("Verifying install.swm"));
-    beginMeasuring(StageDetail::Stage::Verify, 0);
-    inBackground(
-        [this, first = PathName::join(m_piecesFolder, QStringLiteral("install.swm"))] {
-            return WimImage::verifySplitSet(first, [this](quint64 done, quint64 total) {
-                m_meter.set(qint64(done), qint64(total));
+    m_verification.reset();
+    m_verifier = std::thread([this, first = PathName::join(m_piecesFolder,
+                                                           QStringLiteral("install.swm"))] {
+        const WimImage::Result result =
+            WimImage::verifySplitSet(first, [this](quint64 done, quint64 total) {
+                if (m_showingVerification)
+                    m_meter.set(qint64(done), qint64(total));
                 return isRunning();
             });
-        },
-        [this](WimImage::Result result) {
-            endMeasuring();
-            if (result.outcome == WimImage::Outcome::Failed && isRunning())
-                fail(result.error);
-            else if (!isRunning())
-                cleanup();
-            else
-                startBuild();
-        });
+        QMetaObject::invokeMethod(
+            this, [this, result] { verified(result); }, Qt::QueuedConnection);
+    });
+    startBuild();
+}
+
+void Conversion::verified(const WimImage::Result &result)
+{
+    joinVerifier();
+    m_verification = result;
+    if (m_cleaningUp || !isRunning() || result.outcome == WimImage::Outcome::Cancelled)
+        return;
+    if (result.outcome == WimImage::Outcome::Failed) {
+        // The build of a broken set goes; its end reports the reason.
+        m_pendingFailure = result.error;
+        if (m_buildRunner && m_buildRunner->isProcessRunning())
+            m_buildRunner->stopProcess();
+        else
+            fail(*std::exchange(m_pendingFailure, std::nullopt));
+        return;
+    }
+    if (m_buildFinished)
+        publish();
+}
+
+void Conversion::joinVerifier()
+{
+    if (m_verifier.joinable())
+        m_verifier.join();
 }

@@ -1,6 +1,7 @@
 #include "StageDetail.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -17,25 +18,6 @@ double StageDetail::fraction() const
     if (total <= 0)
         return 0;
     return std::clamp(double(done) / double(total), 0.0, 1.0);
-}
-
-QString StageDetail::stageName() const
-{
-    switch (stage) {
-    case Stage::Copy:
-        return ConversionText::tr("Copying");
-    case Stage::Export:
-        return ConversionText::tr("Exporting");
-    case Stage::Split:
-        return ConversionText::tr("Splitting");
-    case Stage::Verify:
-        return ConversionText::tr("Verifying");
-    case Stage::Build:
-        return ConversionText::tr("Building");
-    case Stage::None:
-        break;
-    }
-    return {};
 }
 
 QString StageDetail::summary() const
@@ -69,7 +51,7 @@ QString StageDetail::formatBytes(qint64 bytes)
     }
     // Three significant figures at most: "1.4 GB", "31.2 MB", "310 MB".
     const int decimals = value >= 100 ? 0 : 1;
-    return ConversionText::tr(units[unit]).arg(QString::number(value, 'f', decimals));
+    return ConversionText::tr(units[unit]).arg(QLocale().toString(value, 'f', decimals));
 }
 
 QString StageDetail::formatTimeLeft(int seconds)

@@ -21,8 +21,6 @@ struct StageDetail {
     double fraction() const;
     // Where the progress bar stands within the stage's stretch.
     float overall() const { return from + float(fraction()) * (to - from); }
-    // "Copying", "Splitting", ... for a line that names the stage.
-    QString stageName() const;
     // "1.4 GB of 4.6 GB · 310 MB/s · about 10 s left"; the parts not known yet
     // are left out.
     QString summary() const;

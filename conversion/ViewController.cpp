@@ -130,7 +130,11 @@ void ViewController::connectJob(Conversion *job)
     connect(job, &Conversion::notice, this, &ViewController::setNotice);
     connect(job, &Conversion::cleanedUp, this, [this] {
         // The title comes back behind the reports cleanup made.
-        MainQueue::async(this, [this] { setMainButtonTitle(QString::fromLatin1(kSaveTitle)); });
+        MainQueue::async(this, [this] {
+            setMainButtonTitle(QString::fromLatin1(kSaveTitle));
+            m_cleanedUp = true;
+            emit conversionCleanedUp();
+        });
     });
     connect(job, &Conversion::finished, this, &ViewController::jobFinished);
 }
@@ -141,6 +145,7 @@ void ViewController::jobFinished(Outcome outcome)
     MainQueue::async(this, [this, outcome] {
         m_lastOutcome = outcome;
         m_job.reset();
+        m_cleanedUp = false;
         emit isWindingDownChanged();
         emit conversionEnded(outcome == Outcome::Succeeded);
     });

@@ -92,6 +92,9 @@ public:
     bool isCancelling() const { return m_isCancelling.load(); }
     void setIsCancelling(bool cancelling);
     bool isWindingDown() const { return m_job && !isRunning(); }
+    // The conversion winding down has removed everything it made; what is left
+    // of it is the closing alert.
+    bool isCleanedUp() const { return m_cleanedUp; }
     StageDetail stageDetail() const { return m_stageDetail; }
     QString notice() const { return m_notice; }
     bool direct() const { return m_direct; }
@@ -124,6 +127,9 @@ signals:
     // A conversion has wound down completely (its cleanup handed the title back).
     // `succeeded` is true only when the new ISO was written; lastOutcome() tells more.
     void conversionEnded(bool succeeded);
+    // The conversion's cleanup is through and the title is "Save..." again;
+    // conversionEnded follows once its closing alert has been dismissed.
+    void conversionCleanedUp();
 
 private:
     void startConversion();
@@ -159,4 +165,5 @@ private:
     bool m_direct = false;
     bool m_bootable = false;
     std::optional<Outcome> m_lastOutcome;
+    bool m_cleanedUp = false;
 };

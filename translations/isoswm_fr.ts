@@ -13,6 +13,45 @@
     </message>
 </context>
 <context>
+    <name>BootImages</name>
+    <message>
+        <source>%1; the new image is built without boot records.</source>
+        <translation>%1&#xa0;; la nouvelle image est construite sans enregistrements d’amorçage.</translation>
+    </message>
+    <message>
+        <source>boot entry %1 (%2)</source>
+        <translation>entrée d’amorçage %1 (%2)</translation>
+    </message>
+    <message>
+        <source>The source&apos;s %1 is for a platform the build cannot write</source>
+        <translation>L’%1 de la source vise une plateforme que la construction ne sait pas écrire</translation>
+    </message>
+    <message>
+        <source>The source&apos;s %1 loads at segment 0x%2, which the build cannot set</source>
+        <translation>L’%1 de la source se charge au segment 0x%2, que la construction ne sait pas fixer</translation>
+    </message>
+    <message>
+        <source>The source image has no boot records</source>
+        <translation>L’image source n’a pas d’enregistrements d’amorçage</translation>
+    </message>
+    <message>
+        <source>The source image&apos;s boot catalog cannot be read (%1)</source>
+        <translation>Le catalogue d’amorçage de l’image source ne peut pas être lu (%1)</translation>
+    </message>
+    <message>
+        <source>The source image cannot be read (%1)</source>
+        <translation>L’image source ne peut pas être lue (%1)</translation>
+    </message>
+    <message>
+        <source>The image of the source&apos;s %1 is not a file of its tree</source>
+        <translation>L’image de l’%1 de la source n’est pas un fichier de son arborescence</translation>
+    </message>
+    <message>
+        <source>None of the source image&apos;s boot entries is bootable</source>
+        <translation>Aucune des entrées d’amorçage de l’image source n’est amorçable</translation>
+    </message>
+</context>
+<context>
     <name>Conversion</name>
     <message>
         <source>The new image cannot be written beside “%1”.</source>
@@ -171,26 +210,6 @@
         <translation>Vérification d’install.swm</translation>
     </message>
     <message>
-        <source>Copying</source>
-        <translation>Copie</translation>
-    </message>
-    <message>
-        <source>Exporting</source>
-        <translation>Exportation</translation>
-    </message>
-    <message>
-        <source>Splitting</source>
-        <translation>Découpage</translation>
-    </message>
-    <message>
-        <source>Verifying</source>
-        <translation>Vérification</translation>
-    </message>
-    <message>
-        <source>Building</source>
-        <translation>Construction</translation>
-    </message>
-    <message>
         <source>%1 of %2</source>
         <translation>%1 sur %2</translation>
     </message>
@@ -246,6 +265,10 @@
         <source>copying %1</source>
         <translation>copie de %1</translation>
     </message>
+    <message>
+        <source>The new image will not boot: %1</source>
+        <translation>La nouvelle image ne démarrera pas&#xa0;: %1</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
@@ -277,46 +300,12 @@
         <translation>Utilisez --force pour le remplacer.</translation>
     </message>
     <message>
-        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso
-in which sources/install.wim (or install.esd) is split into install.swm
-pieces of at most 2048 MB, so that the installer fits on FAT32 media.
-
-Progress shows as one updating line on a terminal and as plain lines
-otherwise; alerts and errors go to standard error. Ctrl-C cancels the
-conversion and waits until its temporary files are removed.
-
-Exit status: 0 when the new image was written, 1 when the conversion failed,
-2 for wrong usage, 130 when it was cancelled.
-
-For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other
-disk tools and another resources folder.</source>
-        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso
-dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux
-install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur
-un support FAT32.
-
-La progression s’affiche sur une seule ligne mise à jour dans un terminal, et
-en lignes simples ailleurs&#xa0;; alertes et erreurs vont sur la sortie d’erreur
-standard. Ctrl-C annule la conversion et attend que ses fichiers temporaires
-soient supprimés.
-
-Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion
-a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.
-
-Pour les tests, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL et ISOSWM_RESOURCES désignent
-d’autres outils de disque et un autre dossier de ressources.</translation>
-    </message>
-    <message>
         <source>Replace DESTINATION.iso if it exists; the old file stays as it was until the new image is complete.</source>
         <translation>Remplace DESTINATION.iso s’il existe&#xa0;; l’ancien fichier reste intact jusqu’à ce que la nouvelle image soit complète.</translation>
     </message>
     <message>
         <source>Show the diagnostic log on standard error.</source>
         <translation>Affiche le journal de diagnostic sur la sortie d’erreur standard.</translation>
-    </message>
-    <message>
-        <source>Split and build straight from the mounted image, without a staging copy: less temporary space, often faster.</source>
-        <translation>Découpe et construit directement depuis l’image montée, sans copie intermédiaire&#xa0;: moins d’espace temporaire, souvent plus rapide.</translation>
     </message>
     <message>
         <source>Keep the boot records of the source, so the new image boots like it (BIOS and UEFI).</source>
@@ -369,6 +358,41 @@ d’autres outils de disque et un autre dossier de ressources.</translation>
     <message>
         <source>%1 was not written.</source>
         <translation>%1 n’a pas été écrit.</translation>
+    </message>
+    <message>
+        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso
+in which sources/install.wim (or install.esd) is split into install.swm
+pieces of at most 2048 MB, so that the installer fits on FAT32 media.
+
+Progress shows as one updating line on a terminal and as plain lines
+otherwise; alerts and errors go to standard error. Ctrl-C (or SIGTERM,
+SIGHUP) cancels the conversion and waits until its temporary files are
+removed.
+
+Exit status: 0 when the new image was written, 1 when the conversion failed,
+2 for wrong usage, 130 when it was cancelled.
+
+For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other
+disk tools and another resources folder.</source>
+        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso
+dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux
+install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur
+un support FAT32.
+
+La progression s’affiche sur une seule ligne mise à jour dans un terminal, et
+en lignes simples ailleurs&#xa0;; alertes et erreurs vont sur la sortie d’erreur
+standard. Ctrl-C (ou SIGTERM, SIGHUP) annule la conversion et attend que ses
+fichiers temporaires soient supprimés.
+
+Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion
+a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.
+
+Pour les tests, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL et ISOSWM_RESOURCES désignent
+d’autres outils de disque et un autre dossier de ressources.</translation>
+    </message>
+    <message>
+        <source>Split and build straight from the mounted image, without a staging copy: less temporary space and fewer bytes written.</source>
+        <translation>Découpe et construit directement depuis l’image montée, sans copie intermédiaire&#xa0;: moins d’espace temporaire et moins d’octets écrits.</translation>
     </message>
 </context>
 <context>

@@ -96,6 +96,7 @@ inline QByteArray readUntil(QProcess &p, const std::function<bool(const QByteArr
     QByteArray seen;
     QElapsedTimer clock;
     clock.start();
+    p.waitForStarted();
     while (clock.elapsed() < timeoutMs && p.state() == QProcess::Running && !done(seen)) {
         p.waitForReadyRead(100);
         seen += p.readAllStandardOutput();
