@@ -119,3 +119,25 @@ public:
         };
     }
 };
+
+// True when `needles` occur in `haystack` in this order (other entries between).
+inline bool inOrder(const QStringList &haystack, const QStringList &needles)
+{
+    qsizetype at = 0;
+    for (const QString &n : needles) {
+        at = haystack.indexOf(n, at);
+        if (at < 0)
+            return false;
+        ++at;
+    }
+    return true;
+}
+
+inline QStringList withoutRepeats(const QStringList &values)
+{
+    QStringList out;
+    for (const QString &v : values)
+        if (out.isEmpty() || out.last() != v)
+            out << v;
+    return out;
+}
