@@ -23,12 +23,14 @@ public:
         : m_in(in), m_out(out), m_progress(progress)
     {}
 
-    // Copies [offset, offset + length); length < 0 means up to the real end.
-    FileData::Outcome range(off_t offset, off_t length)
+    // Copies [offset, offset + length); length < 0 means up to the real end,
+    // `known` bytes of which the file's size promises.
+    FileData::Outcome range(off_t offset, off_t length, off_t known)
     {
         m_inOff = m_outOff = offset;
         m_toEnd = length < 0;
         m_left = length;
+        m_known = m_toEnd ? known : length;
         if (m_kernelCopy) {
             if (const FileData::Outcome o = kernelCopy(); o.error || o.stopped)
                 return o;
@@ -80,10 +82,11 @@ private:
 
     FileData::Outcome readWrite()
     {
-        if (m_toEnd || m_left >= 2 * off_t(kReadAheadChunk))
+        // A reader thread and its buffers pay off only for a large file.
+        if (m_known >= 2 * off_t(kReadAheadChunk))
             return readAheadWrite();
         if (!m_buffer)
-            m_buffer = std::make_unique<char[]>(size_t(kChunk));
+            m_buffer = std::make_unique_for_overwrite<char[]>(size_t(kChunk));
         while (more()) {
             const ssize_t n = ::pread(m_in, m_buffer.get(), size_t(want()), m_inOff);
             if (n < 0 && errno == EINTR)
@@ -138,6 +141,7 @@ private:
     off_t m_inOff = 0;
     off_t m_outOff = 0;
     off_t m_left = 0;
+    off_t m_known = 0;
     std::unique_ptr<char[]> m_buffer;
 };
 
@@ -149,7 +153,7 @@ Outcome copy(int in, int out, off_t size, const Progress &progress)
 {
     Copier copier(in, out, progress);
     if (size == 0)
-        return copier.range(0, -1);
+        return copier.range(0, -1, 0);
     for (off_t offset = 0; offset < size;) {
         off_t data = ::lseek(in, offset, SEEK_DATA);
         if (data < 0 && errno == ENXIO)
@@ -161,7 +165,8 @@ Outcome copy(int in, int out, off_t size, const Progress &progress)
             hole = size;
         // The last piece runs to the real end in case the file grew meanwhile.
         const off_t length = hole >= size ? -1 : hole - data;
-        if (const Outcome o = copier.range(data, length); o.error || o.stopped || length < 0)
+        if (const Outcome o = copier.range(data, length, hole - data);
+            o.error || o.stopped || length < 0)
             return o;
         offset = hole;
     }

@@ -9,7 +9,7 @@ ReadAhead::ReadAhead(int fd, off_t offset, off_t length, size_t chunkSize, int d
       m_slots(size_t(depth))
 {
     for (Slot &slot : m_slots)
-        slot.data = std::make_unique<char[]>(chunkSize);
+        slot.data = std::make_unique_for_overwrite<char[]>(chunkSize);
     m_reader = std::thread(&ReadAhead::read, this);
 }
 
