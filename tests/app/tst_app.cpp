@@ -1,43 +1,115 @@
-#include "AppRig.h"
+// The application's window, its panels, and its dealings with the desktop (D-Bus
+// services on a bus of the test's own, translations, command line, log window).
+
+#include "AppDelegate.h"
 #include "Appearance.h"
+#include "Bundle.h"
+#include "DesktopNotifier.h"
+#include "FakeVolume.h"
 #include "LicenseWindow.h"
 #include "Log.h"
+#include "LogWindow.h"
+#include "MainWindow.h"
 #include "QNSHeaderSheetView.h"
-#include "QNSPromoManager.h"
+#include "QNSOvalButton.h"
 #include "QuitOnSignal.h"
+#include "ScriptedPrompts.h"
+#include "SleepInhibitor.h"
+#include "Translations.h"
+#include "ViewController.h"
 #include "WidgetPrompts.h"
 
+#include <QtDBus>
+#include <QtTest>
 #include <QtWidgets>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
-// Answers the modal dialogs that come up, in order; a step returns false while
-// the modal widget is not the one it awaits.
+// A main window on its own controller, whose panels answer from a script.
+struct Window {
+    ScriptedPrompts prompts;
+    ViewController controller{&prompts};
+    AppDelegate delegate;
+    MainWindow window{&controller, &delegate};
+};
+
+// A shown window whose conversions run the fake disk tools on the fake volume.
+struct WindowRig : FakeVolume, Window {
+    WindowRig()
+    {
+        Bundle::setResourcesPath(resources);
+        controller.setTools({ISOSWM_FAKES_DIR "/hdiutil", ISOSWM_FAKES_DIR "/diskutil"});
+        window.show();
+    }
+    ~WindowRig() { qunsetenv("TMPDIR"); }
+
+    // Presses the main button into a running conversion.
+    bool startConversion()
+    {
+        controller.setIsoPath(source);
+        prompts.saveAnswers.push_back(destination);
+        QTest::mouseClick(window.mainButton(), Qt::LeftButton);
+        return controller.isRunning();
+    }
+};
+
+// Answers the modal dialogs as they come up, in order: each step acts on the
+// dialog of its object name, and waits while another one is up.
 struct DialogScript : QTimer {
-    std::deque<std::function<bool(QWidget *modal)>> steps;
+    std::deque<std::pair<QString, std::function<void(QWidget *)>>> steps;
     DialogScript()
     {
         connect(this, &QTimer::timeout, [this] {
             QWidget *modal = QApplication::activeModalWidget();
-            if (!steps.empty() && modal && modal->isVisible() && steps.front()(modal))
-                steps.pop_front();
+            if (!steps.empty() && modal && modal->isVisible() &&
+                modal->objectName() == steps.front().first)
+                steps.front().second(modal), steps.pop_front();
         });
         start(20);
     }
 };
 
-template <typename Dialog> Dialog *named(QWidget *widget, const char *name)
-{
-    auto *dialog = qobject_cast<Dialog *>(widget);
-    return dialog && dialog->objectName() == QLatin1String(name) ? dialog : nullptr;
-}
+// A desktop service: records each call as "Member|argument|..." (strings and
+// lists of them, a list's items joined by commas) and answers with `reply`.
+class FakeService : public QDBusVirtualObject {
+public:
+    QStringList calls;
+    std::function<QVariantList()> reply = [] { return QVariantList(); };
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        QStringList call{message.member()};
+        for (const QVariant &a : message.arguments())
+            call << a.toStringList().join(',');
+        calls << call.join('|');
+        return connection.send(message.createReply(reply()));
+    }
+};
 
 } // namespace
 
 class TestApp : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_resources;
+    QTemporaryDir m_resources, m_busFolder;
+    QProcess m_bus;
+
+    // A connection of its own to the private bus, as another process would have.
+    QDBusConnection connect(const QString &name)
+    {
+        return QDBusConnection::connectToBus("unix:path=" + m_busFolder.filePath("bus"), name);
+    }
+    void serve(FakeService *fake, const QString &service)
+    {
+        QDBusConnection bus = connect(service);
+        QVERIFY(bus.registerService(service) &&
+                bus.registerVirtualObject("/" + QString(service).replace('.', '/'), fake));
+    }
 
 private slots:
     void initTestCase()
@@ -46,10 +118,18 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QSettings().clear();
         Log::setEchoToStderr(false);
+        // A bus of the test's own, which goes with the test even when it dies.
+        m_bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address",
+                                    "--address=unix:path=" + m_busFolder.filePath("bus")});
+        QVERIFY(m_bus.waitForReadyRead(10000));
     }
-
+    void cleanupTestCase()
+    {
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
     void init() { Bundle::setResourcesPath(m_resources.path()); }
-
     void cleanup()
     {
         for (QWidget *w : QApplication::topLevelWidgets())
@@ -57,163 +137,34 @@ private slots:
         QApplication::processEvents();
     }
 
+    // The window shows the controller's state and the bundle's version; its
+    // options are kept for the next window.
     void windowFollowsController()
     {
-        const auto writePlist = [&](const QByteArray &entries) {
-            writeFile(m_resources.filePath("Info.plist"),
-                      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>" + entries +
-                          "</dict></plist>\n");
-        };
-        writePlist("<key>CFBundleShortVersionString</key><string>1.2</string>"
-                   "<key>CFBundleVersion</key><string>45</string>");
+        FakeVolume::write(m_resources.filePath("Info.plist"),
+                          "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>"
+                          "CFBundleShortVersionString</key><string>1.2</string></dict></plist>");
         Window w;
         auto &[prompts, controller, delegate, window] = w;
         delegate.applicationDidFinishLaunching();
-        QCOMPARE(window.versionLabel()->text(), "Version 1.2 (45)");
-        // A missing key shows as "?", not as a gap.
-        writePlist("<key>CFBundleShortVersionString</key><string>3.0</string>");
-        QCOMPARE(AppDelegate::composeVersionInfo(), "Version 3.0 (?)");
-        QFile::remove(m_resources.filePath("Info.plist"));
-        QCOMPARE(AppDelegate::composeVersionInfo(), "Version ? (?)");
-        // The window loads the controller's view: the title is there from the start.
-        QCOMPARE(window.mainButton()->title(), "Save...");
-        controller.setMainButtonTitle("Cancel");
-        QCOMPARE(window.mainButton()->title(), "Cancel");
-        QCOMPARE(window.mainButton()->titleColor(), QColor(Qt::white));
-        controller.updateProgressText("copying boot.wim");
+        QCOMPARE(window.versionLabel()->text(), "Version 1.2 (?)"); // a missing key is no gap
         controller.updateProgressBarValue(89.6f);
-        QTRY_COMPARE(window.statusLabel()->text(), "copying boot.wim");
         QTRY_COMPARE(window.progressBar()->value(), 90); // rounded, not cut
-        controller.updateProgressText(QString());
-        QTRY_COMPARE(window.statusLabel()->text(), QString());
-        controller.setIsoPath("/data/images/Win10_x64.iso");
-        QCOMPARE(window.sourceLabel()->text(), "Win10_x64.iso");
-        QCOMPARE(window.sourceLabel()->toolTip(), "/data/images/Win10_x64.iso");
-        // The source button opens the controller's panel.
-        prompts.openAnswers = {QStringLiteral("/data/images/other.iso")};
+        prompts.openAnswers = {QStringLiteral("/data/images/Win10_x64.iso")};
         QTest::mouseClick(window.sourceButton(), Qt::LeftButton);
-        QTRY_COMPARE(window.sourceLabel()->text(), "other.iso");
-    }
-
-    void licenceReadAnewOnEachShow()
-    {
-        const QString licence = m_resources.filePath("eulaplusgpl.txt");
-        Window w;
-        LicenseWindow window;
-        w.delegate.setLicenseWindow(&window);
-        w.delegate.setLicenseTextView(window.textView());
-        QTextEdit *view = window.textView();
-        const auto show = [&] { w.window.licenseAction()->trigger(); };
-        // Missing, or not UTF-8: the window says so instead of staying empty.
-        show();
-        QVERIFY(window.isVisible() && view->toPlainText().contains("could not be read"));
-        writeFile(licence, "caf\xe9\n");
-        show();
-        QVERIFY(view->toPlainText().contains("could not be read"));
-        writeFile(licence, "isoswm licence terms\n\nGPL follows — ünïcode kept.\n");
-        show();
-        QCOMPARE(view->toPlainText(), "isoswm licence terms\n\nGPL follows — ünïcode kept.\n");
-        // Esc closes it. Shown twice: replaced, not appended, and read anew.
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTest::keyClick(&window, Qt::Key_Escape);
-        QVERIFY(!window.isVisible());
-        writeFile(licence, "changed terms\n");
-        show();
-        show();
-        QVERIFY(window.isVisible());
-        QCOMPARE(view->toPlainText(), "changed terms\n");
-        // All of it, to the last character, in the control-text colour.
-        QTextCursor last(view->document());
-        last.movePosition(QTextCursor::End);
-        QCOMPARE(last.charFormat().foreground().color(),
-                 view->palette().color(QPalette::ButtonText));
-        // A window that is gone is skipped; the text view is still filled.
-        w.delegate.setLicenseWindow(new QWidget);
-        delete w.delegate.licenseWindow();
-        writeFile(licence, "terms\n");
-        show();
-        QCOMPARE(view->toPlainText(), "terms\n");
-    }
-
-    void promotionsNameTheReceiver()
-    {
-        Window w;
-        w.window.show();
-        QNSPromoManager *manager = QNSPromoManager::sharedPromoManager();
-        QSignalSpy shown(manager, &QNSPromoManager::promoWindowShown);
-        // The window's own control goes through the controller, the menu through
-        // the delegate; each names itself. Asked again, the same window comes up.
-        QTest::mouseClick(w.window.promotionsButton(), Qt::LeftButton);
-        QPointer<QWidget> promo = manager->promoWindow();
-        QVERIFY(promo && promo->isVisible());
-        w.window.promotionsAction()->trigger();
-        QCOMPARE(manager->promoWindow(), promo);
-        QCOMPARE(shown.count(), 2);
-        QCOMPARE(shown.at(0).at(0).value<QObject *>(), &w.controller);
-        QCOMPARE(shown.at(1).at(0).value<QObject *>(), &w.delegate);
-        // Esc closes it.
-        QVERIFY(QTest::qWaitForWindowActive(promo));
-        QTest::keyClick(promo, Qt::Key_Escape);
-        QTRY_VERIFY(!promo);
-    }
-
-    void mainButtonDisabledWhileStopping()
-    {
-        WindowRig rig;
-        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
-        QNSOvalButton *button = rig.window.mainButton();
-        QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
-        QVERIFY(rig.startConversion());
-        QCOMPARE(button->title(), "Cancel");
-        QVERIFY(button->isEnabled());
-        // Cancel: the stop winds down with the title still "Cancel", and neither
-        // a click nor Return starts anything in between.
-        QTest::mouseClick(button, Qt::LeftButton);
-        QVERIFY(rig.controller.isWindingDown() && !button->isEnabled());
-        QCOMPARE(button->title(), "Cancel");
-        QTest::mouseClick(button, Qt::LeftButton);
-        QTest::keyClick(&rig.window, Qt::Key_Return);
-        QCOMPARE(rig.prompts.savePanels.size(), 1);
-        // Enabled again once cleanup hands "Save..." back; the window stays open.
-        QTRY_VERIFY(button->isEnabled());
-        QCOMPARE(button->title(), "Save...");
-        QVERIFY(ended.count() == 1 && rig.window.isVisible());
-        // Return presses the main button wherever the focus is.
-        rig.window.sourceButton()->setFocus();
-        QTest::keyClick(&rig.window, Qt::Key_Return);
-        QCOMPARE(rig.prompts.savePanels.size(), 2);
-        QCOMPARE(rig.prompts.openPanels.size(), 0);
-    }
-
-    // During a stage: a detail line and a bar that moves on from the milestone;
-    // a SIGTERM (a logout) stops the conversion and asks to quit once it is
-    // cleaned up, and the status says "Cancelled".
-    void detailLineAndTermination()
-    {
-        WindowRig rig;
-        QuitOnSignal quitOnSignal(&rig.controller);
-        QSignalSpy quit(&quitOnSignal, &QuitOnSignal::quitRequested);
-        rig.touch("wimsplit.hang");
-        QVERIFY(rig.startConversion());
-        QTRY_VERIFY(processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
-        QTRY_VERIFY(rig.window.detailLabel()->text().contains(" of 2.6 MB"));
-        QVERIFY(rig.window.progressBar()->value() >= 40);
-        ::raise(SIGTERM);
-        QTRY_COMPARE(quit.count(), 1);
-        QCOMPARE(quit.at(0).at(0).toInt(), SIGTERM);
-        QVERIFY(!processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
-        QVERIFY(rig.leftoverTemporaryFolders().isEmpty());
-        QCOMPARE(rig.window.statusLabel()->text(), "Cancelled");
-        QCOMPARE(rig.window.detailLabel()->text(), "");
-
-        // The options are the controller's, and kept for the next window.
-        rig.window.bootableAction()->setChecked(true);
-        QVERIFY(rig.controller.bootable() && !rig.controller.direct());
+        QTRY_COMPARE(window.sourceLabel()->text(), "Win10_x64.iso");
+        window.bootableAction()->setChecked(true);
+        QVERIFY(controller.bootable() && !controller.direct());
         Window next;
         QVERIFY(next.window.bootableAction()->isChecked() && next.controller.bootable());
         next.window.bootableAction()->setChecked(false);
     }
 
+    // Idle, a close is at once (the next window comes up where this one was) and
+    // Return presses the main button wherever the focus is. Running, a stage shows
+    // a detail line and a bar past its milestone; a close asks, and once accepted
+    // stops the conversion and waits for cleanup, asking only once; meanwhile the
+    // button still reads "Cancel" and nothing starts (no click, no Return).
     void closeWhileRunningAsksAndWaits()
     {
         WindowRig rig;
@@ -221,132 +172,120 @@ private slots:
         int asked = 0;
         rig.window.setStopQuestion([&] { return ++asked, stop; });
         QSignalSpy closed(&rig.window, &MainWindow::closed);
-        // Idle: closes at once without a question; the next window comes up
-        // where and as large as this one was.
+        QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
         rig.window.setGeometry(40, 50, 610, 333);
-        QVERIFY(rig.window.close());
-        QVERIFY(closed.count() == 1 && asked == 0);
+        QVERIFY(rig.window.close() && closed.count() == 1 && asked == 0);
         QCOMPARE(Window().window.geometry(), QRect(40, 50, 610, 333));
         rig.window.show();
-        // Declined: the conversion goes on and the window stays.
-        QVERIFY(rig.startConversion());
-        QVERIFY(!rig.window.close());
-        QCOMPARE(asked, 1);
-        QVERIFY(rig.controller.isRunning() && rig.window.isVisible());
-        // Accepted: the close only stops the conversion; the window goes once
-        // cleanup is done, and a second request meanwhile asks nothing more.
+        QVERIFY(QTest::qWaitForWindowActive(&rig.window));
+        rig.controller.setIsoPath(rig.source);
+        rig.window.sourceButton()->setFocus();
+        QTest::keyClick(&rig.window, Qt::Key_Return);
+        QVERIFY(rig.prompts.savePanels.size() == 1 && rig.prompts.openPanels.empty());
+        rig.touch("wimsplit.hang");
+        QNSOvalButton *button = rig.window.mainButton();
+        QVERIFY(rig.startConversion() && !rig.window.close());
+        QTRY_VERIFY(processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
+        QTRY_VERIFY(rig.window.detailLabel()->text().contains(" of 2.6 MB"));
+        QVERIFY(rig.window.progressBar()->value() >= 40 && button->isEnabled());
+        QVERIFY(!rig.window.openSource(rig.source)); // the source of a run stays
+        QVERIFY(asked == 1 && rig.controller.isRunning() && rig.window.isVisible());
         stop = true;
-        QVERIFY(!rig.window.close());
-        QVERIFY(rig.controller.isWindingDown() && rig.window.isVisible());
-        QVERIFY(!rig.window.close());
-        QVERIFY(asked == 2 && closed.count() == 1);
+        QVERIFY(!rig.window.close() && !rig.window.close() && asked == 2);
+        QVERIFY(rig.controller.isWindingDown() && rig.window.isVisible() && closed.count() == 1);
+        QVERIFY(!button->isEnabled() && button->title() == "Cancel");
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::keyClick(&rig.window, Qt::Key_Return);
         QTRY_COMPARE(closed.count(), 2);
-        QVERIFY(!rig.window.isVisible());
-        QVERIFY(QDir(rig.root.filePath("tmp")).isEmpty());
+        QVERIFY(!rig.window.isVisible() && ended.count() == 1 &&
+                rig.prompts.savePanels.size() == 2);
+        QVERIFY(button->isEnabled() && button->title() == "Save...");
+        QVERIFY(!processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
+        QVERIFY(QDir(rig.tmpDir).isEmpty() && rig.window.detailLabel()->text().isEmpty());
+        QCOMPARE(rig.window.statusLabel()->text(), "Cancelled");
     }
 
-    void savePanelAsksBeforeReplacing()
+    // A logout (SIGTERM) stops the conversion; the window is told to quit once
+    // cleanup has left nothing behind.
+    void terminationStopsThenQuits()
     {
-        // A saved name gets the allowed extension, compared without case; a dot
-        // in a folder's name is no extension.
-        QCOMPARE(WidgetPrompts::withAllowedExtension("/o/a.ISO", {"iso"}), "/o/a.ISO");
-        QCOMPARE(WidgetPrompts::withAllowedExtension("/o.d/a", {"iso"}), "/o.d/a.iso");
-        QCOMPARE(WidgetPrompts::withAllowedExtension("/o/a.txt", {}), "/o/a.txt");
+        WindowRig rig;
+        QuitOnSignal quitOnSignal(&rig.controller);
+        QSignalSpy quit(&quitOnSignal, &QuitOnSignal::quitRequested);
+        rig.touch("wimsplit.hang");
+        QVERIFY(rig.startConversion());
+        QTRY_VERIFY(processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
+        ::raise(SIGTERM);
+        QTRY_COMPARE(quit.count(), 1);
+        QCOMPARE(quit.at(0).at(0).toInt(), SIGTERM);
+        QVERIFY(!processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
+        QVERIFY(QDir(rig.tmpDir).isEmpty());
+        QCOMPARE(rig.window.statusLabel()->text(), "Cancelled");
+    }
+
+    // A saved name gets the allowed extension, compared without case. Replacing
+    // a file is asked, and declined leads back to the panel. Both panels open in
+    // the folder used last; the open panel leaves the application usable.
+    void panelsAskBeforeReplacingAndKeepTheFolder()
+    {
         QTemporaryDir out;
-        const QString existing = out.filePath("Win10_x64.iso-split.iso");
-        writeFile(existing, "an older ISO");
+        const QString name = "Win10_x64.iso-split", existing = out.filePath(name + ".iso");
+        FakeVolume::write(existing, "an older ISO");
+        QStringList prefilled, questions;
+        DialogScript script;
+        for (const QString &answer :
+             {name, QString("Cancel"), name, QString("Replace"), QString("new.ISO"), QString()}) {
+            if (answer == "Cancel" || answer == "Replace")
+                script.steps.emplace_back("replaceQuestion", [&, answer](QWidget *modal) {
+                    auto *box = static_cast<QMessageBox *>(modal);
+                    questions << box->text();
+                    for (QAbstractButton *b : box->buttons())
+                        if (b->text().remove('&') == answer)
+                            b->click();
+                });
+            else
+                script.steps.emplace_back("savePanel", [&, answer](QWidget *modal) {
+                    auto *panel = static_cast<QFileDialog *>(modal);
+                    auto *field = panel->findChild<QLineEdit *>("fileNameEdit");
+                    prefilled << field->text();
+                    panel->setDirectory(out.path());
+                    field->setText(answer); // selectFile() leaves a focused field alone
+                    answer.isEmpty() ? panel->reject() : static_cast<QDialog *>(panel)->accept();
+                });
+        }
         QWidget parent;
         WidgetPrompts prompts(&parent);
-        QStringList prefilled, questions;
-        const auto accept = [&](const QString &typed) {
-            return [&, typed](QWidget *modal) {
-                auto *panel = named<QFileDialog>(modal, "savePanel");
-                if (!panel)
-                    return false;
-                auto *name = panel->findChild<QLineEdit *>("fileNameEdit");
-                prefilled << name->text();
-                panel->setDirectory(out.path());
-                // Typed as a user would; selectFile() leaves a focused name field alone.
-                name->setText(typed);
-                static_cast<QDialog *>(panel)->accept();
-                return true;
-            };
-        };
-        const auto answer = [&](const QString &button) {
-            return [&, button](QWidget *modal) {
-                auto *box = named<QMessageBox>(modal, "replaceQuestion");
-                for (QAbstractButton *b : box ? box->buttons() : QList<QAbstractButton *>())
-                    if (b->text().remove('&') == button)
-                        questions << box->text(), b->click();
-                return box != nullptr;
-            };
-        };
-        const auto dismiss = [](QWidget *modal) {
-            auto *panel = named<QFileDialog>(modal, "savePanel");
-            return panel && (panel->reject(), true);
-        };
-        // Replacing declined: back to the panel; then replaced. A new name is taken
-        // without a question, and a dismissed panel gives nothing.
-        const QString name = "Win10_x64.iso-split";
-        DialogScript script;
-        script.steps = {accept(name),      answer("Cancel"),  accept(name),
-                        answer("Replace"), accept("new.iso"), dismiss};
         const Prompts::SavePanel panel{{"iso"}, name};
         QCOMPARE(prompts.runSavePanel(panel), existing);
-        QCOMPARE(prefilled.first(), name);
-        QCOMPARE(questions.size(), 2);
-        QVERIFY(questions.first().contains("Win10_x64.iso-split.iso"));
-        // Asking changes nothing on disk.
+        QVERIFY(prefilled.value(0) == name && questions.value(0).contains(name + ".iso"));
         QFile file(existing);
         QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "an older ISO");
-        // The folder used is kept for the next panels, in this run or the next.
-        QCOMPARE(prompts.runSavePanel(panel), out.filePath("new.iso"));
-        QCOMPARE(QSettings().value("panels/lastFolder").toString(), out.path());
-        QCOMPARE(questions.size(), 2);
+        QCOMPARE(prompts.runSavePanel(panel), out.filePath("new.ISO"));
         QCOMPARE(prompts.runSavePanel(panel), std::nullopt);
-        QVERIFY(script.steps.empty());
-    }
+        QVERIFY(script.steps.empty() && questions.size() == 2);
 
-    void openPanelAnswersLater()
-    {
-        QTemporaryDir dir;
-        const QString iso = dir.filePath("Win10_x64.iso");
-        writeFile(iso, "an image");
-        WidgetPrompts prompts;
         std::vector<std::optional<QString>> answers;
-        const auto open = [&]() -> QFileDialog * {
+        const auto open = [&] {
             prompts.beginOpenPanel({"Select a Windows ISO Image:", {"iso"}},
                                    [&](std::optional<QString> path) { answers.push_back(path); });
-            for (QWidget *w : QApplication::topLevelWidgets())
-                if (auto *d = named<QFileDialog>(w, "openPanel"); d && d->isVisible())
-                    return d;
-            return nullptr;
+            return parent.findChildren<QFileDialog *>("openPanel").last();
         };
-        // Returns at once with the panel open, in the folder used last, and no
-        // answer yet; it does not block the rest of the application.
-        QTemporaryDir last;
-        QSettings().setValue("panels/lastFolder", last.path());
-        QFileDialog *panel = open();
-        QCOMPARE(panel->directory().absolutePath(), last.path());
-        QVERIFY(panel && answers.empty());
-        QCOMPARE(panel->windowModality(), Qt::NonModal);
-        QCOMPARE(panel->windowTitle(), "Select a Windows ISO Image:");
-        QVERIFY(panel->nameFilters().join(' ').contains("*.iso"));
-        panel->setDirectory(dir.path());
-        panel->selectFile(iso);
-        static_cast<QDialog *>(panel)->accept();
-        // The next one opens where the image was found; dismissed, it answers nothing.
-        QCOMPARE(QSettings().value("panels/lastFolder").toString(), dir.path());
+        QFileDialog *openPanel = open();
+        QVERIFY(openPanel && answers.empty() && openPanel->windowModality() == Qt::NonModal);
+        QCOMPARE(openPanel->directory().absolutePath(), out.path());
+        QVERIFY(openPanel->nameFilters().join(' ').contains("*.iso *.ISO"));
+        openPanel->selectFile(existing);
+        static_cast<QDialog *>(openPanel)->accept();
         open()->reject();
-        QCOMPARE(answers, (std::vector<std::optional<QString>>{iso, std::nullopt}));
+        QCOMPARE(answers, (std::vector<std::optional<QString>>{existing, {}}));
     }
 
+    // An ISO dragged on (the band passes it on) or named on the command line
+    // becomes the source; a ".volpack" stays the band's notice.
     void isoDroppedOrNamedBecomesSource()
     {
         WindowRig rig;
         QSignalSpy notices(rig.window.header(), &QNSHeaderSheetView::fileDropped);
-        // Entered on the band as the platform would, then dropped on the window
-        // when the band passed the entry on.
         const auto drag = [&](const QString &path) {
             QMimeData mime;
             mime.setUrls({QUrl::fromLocalFile(path)});
@@ -358,52 +297,165 @@ private slots:
             return enter.isAccepted() && drop.isAccepted();
         };
         const QString other = rig.root.filePath("images/OTHER.ISO");
-        writeFile(other, "an image");
-        QVERIFY(drag(other));
-        QCOMPARE(rig.controller.isoPath(), other);
-        // A ".volpack" drag stays the band's own notice and leaves the source alone.
+        FakeVolume::write(other, "an image");
+        QVERIFY(drag(other) && rig.controller.isoPath() == other);
         QVERIFY(!drag(rig.root.filePath("x.volpack")));
         QVERIFY(notices.count() == 1 && rig.controller.isoPath() == other);
-        // Named on the command line: a relative path or a file URL; not a missing
-        // file or a folder.
-        QVERIFY(rig.window.openSource(QDir::current().relativeFilePath(rig.source)));
-        QCOMPARE(rig.controller.isoPath(), rig.source);
-        QVERIFY(rig.window.openSource(QUrl::fromLocalFile(other).toString()));
-        QCOMPARE(rig.controller.isoPath(), other);
-        QVERIFY(!rig.window.openSource(rig.root.filePath("missing.iso")));
-        QVERIFY(!rig.window.openSource(rig.root.path()));
-        // Neither changes the source of a running conversion.
-        QVERIFY(rig.startConversion());
-        QVERIFY(!drag(other) && !rig.window.openSource(other));
-        QCOMPARE(rig.controller.isoPath(), rig.source);
-        rig.controller.convertButtonPressed();
-        QTRY_VERIFY(!rig.controller.isWindingDown());
+        QVERIFY(rig.window.openSource(QDir::current().relativeFilePath(rig.source)) &&
+                rig.controller.isoPath() == rig.source);
+        QVERIFY(rig.window.openSource(QUrl::fromLocalFile(other).toString()) &&
+                rig.controller.isoPath() == other);
+        QVERIFY(!rig.window.openSource(rig.root.filePath("missing.iso")) &&
+                !rig.window.openSource(rig.root.path()));
     }
 
-    void readsWellUnderDarkDesktop()
+    // logind's lock (the write end of a pipe) is held while a conversion runs,
+    // however it ends; one that comes after a failed mount is let go at once.
+    void sleepInhibitedWhileConverting_data()
     {
-        // The desktop's palette as a dark theme gives it.
-        const QPalette desktop = QApplication::palette();
+        QTest::addColumn<QString>("end");
+        for (const char *end : {"completed", "cancelled", "mount failed"})
+            QTest::newRow(end) << QString(end);
+    }
+    void sleepInhibitedWhileConverting()
+    {
+        QFETCH(QString, end);
+        WindowRig rig;
+        if (end != "completed")
+            rig.touch(end == "cancelled" ? "wimsplit.hang" : "attach.err");
+        QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
+        FakeService logind;
+        int lock[2];
+        QVERIFY(::pipe2(lock, O_CLOEXEC | O_NONBLOCK) == 0);
+        logind.reply = [&] {
+            if (end == "mount failed") // logind answers once the conversion has ended
+                (void)QTest::qWaitFor([&] { return ended.count() == 1; });
+            const QVariantList reply{QVariant::fromValue(QDBusUnixFileDescriptor(lock[1]))};
+            return ::close(lock[1]), reply;
+        };
+        char byte; // released once no write end of the pipe is left open
+        const auto released = [&] { return ::read(lock[0], &byte, 1) == 0; };
+        serve(&logind, "org.freedesktop.login1");
+        SleepInhibitor inhibitor(&rig.controller, connect("product"));
+        rig.startConversion();
+        QTRY_COMPARE(logind.calls, QStringList{"Inhibit|sleep:idle|tst_app|A Windows image is "
+                                               "being converted|block"});
+        if (end == "cancelled") {
+            QTest::qWait(100);
+            QVERIFY(rig.controller.isRunning() && !released());
+            rig.controller.convertButtonPressed();
+        }
+        QTRY_COMPARE(ended.count(), 1);
+        QTRY_VERIFY(released());
+        QCOMPARE(logind.calls.size(), 1);
+        ::close(lock[0]);
+    }
+
+    // Only when no window of ours has the focus is the desktop told; a finished
+    // image (notification 41, not the failure's 42) can be shown in its folder.
+    void notifiesWhenEndedInBackground()
+    {
+        FakeService notifications, fileManager;
+        uint id = 40;
+        notifications.reply = [&] { return QVariantList{++id}; };
+        serve(&notifications, "org.freedesktop.Notifications");
+        serve(&fileManager, "org.freedesktop.FileManager1");
+        Window w;
+        DesktopNotifier notifier(&w.controller, connect("product"));
+        w.controller.setSaveISOPath("/data/out/Win10-split.iso");
+        emit w.controller.conversionEnded(true);
+        emit w.controller.conversionEnded(false);
+        QTRY_COMPARE(notifications.calls.size(), 2);
+        QCOMPARE(notifications.calls[0],
+                 "Notify|tst_app||isoswm|The new ISO is ready|"
+                 "/data/out/Win10-split.iso|show-in-folder,Show in Folder||");
+        QVERIFY(notifications.calls[1].contains("|The conversion stopped|") &&
+                !notifications.calls[1].contains("show-in-folder"));
+        for (uint id : {42, 41})
+            connect("org.freedesktop.Notifications")
+                .send(QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                 "org.freedesktop.Notifications", "ActionInvoked")
+                      << id << QString("show-in-folder"));
+        QTRY_COMPARE(fileManager.calls, QStringList{"ShowItems|file:///data/out/Win10-split.iso|"});
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        emit w.controller.conversionEnded(true);
+        QTest::qWait(200);
+        QCOMPARE(notifications.calls.size(), 2);
+    }
+
+    // French in the window, and on the command line (ours and Qt's own texts) for
+    // the user's locale, where no display is needed.
+    void frenchForFrenchUsers()
+    {
+        Bundle::setResourcesPath({}); // the build's own, where the catalogues are
+        const QList<QTranslator *> installed = Translations::install(*qApp, QLocale::French);
+        QCOMPARE(Window().window.mainButton()->title(), "Enregistrer…");
+        qDeleteAll(installed);
+        QProcess help;
+        help.setEnvironment({"LANG=fr_FR.UTF-8"});
+        help.start(ISOSWM_BIN_DIR "/isoswm", {"--help"});
+        QVERIFY(help.waitForFinished());
+        const QByteArray french = help.readAllStandardOutput(); // ours, and Qt's own
+        QVERIFY(french.contains("Fait une copie") && french.contains("Afficher les informations"));
+    }
+
+    // Lines written on any thread reach the window; one that goes while a thread
+    // still writes is never reached again.
+    void logWindowShowsLinesFromAnyThread()
+    {
+        Window w;
+        w.window.logAction()->trigger();
+        std::thread([] { Log::write("from the copy thread"); }).join();
+        Log::write("from the main thread");
+        QTRY_COMPARE(w.window.logWindow()->textView()->toPlainText(),
+                     "from the copy thread\nfrom the main thread");
+        std::thread writer([] {
+            for (int i = 0; i < 20000; ++i)
+                Log::write("busy");
+        });
+        for (int i = 0; i < 50; ++i)
+            delete new LogWindow;
+        writer.join();
+    }
+
+    // Read anew on each show, all of it legible in the control-text colour under
+    // a dark desktop theme as the rest is; a missing or non-UTF-8 file says so.
+    // (Last: the desktop's palette stays dark.)
+    void licenceAndWindowUnderDarkDesktop()
+    {
         QApplication::setPalette(QPalette(QColor(0x3a, 0x3a, 0x3a)));
         Appearance::apply(*qApp);
         Window w;
         LicenseWindow licence;
-        w.delegate.setLicenseTextView(licence.textView());
-        w.delegate.showLicenseWindow();
-        const auto legible = [](const QWidget *widget, QPalette::ColorRole text,
-                                QPalette::ColorRole back = QPalette::Window) {
-            const int behind = widget->palette().color(back).lightness();
-            return behind < 100 && widget->palette().color(text).lightness() - behind > 90;
+        QTextEdit *view = licence.textView();
+        w.delegate.setLicenseWindow(&licence);
+        w.delegate.setLicenseTextView(view);
+        const auto show = [&](const QByteArray &text) {
+            if (!text.isNull())
+                FakeVolume::write(m_resources.filePath("eulaplusgpl.txt"), text);
+            w.window.licenseAction()->trigger();
+            return view->toPlainText();
         };
-        QVERIFY(legible(w.window.menuBar(), QPalette::ButtonText));
-        QVERIFY(legible(w.window.versionLabel(), QPalette::WindowText));
-        QVERIFY(legible(w.window.sourceLabel(), QPalette::WindowText));
-        QVERIFY(legible(w.window.promotionsButton(), QPalette::ButtonText));
-        QVERIFY(legible(licence.textView(), QPalette::ButtonText, QPalette::Base));
-        QApplication::setPalette(desktop);
+        QVERIFY(show({}).contains("could not be read") && licence.isVisible());
+        QVERIFY(show("caf\xe9\n").contains("could not be read"));
+        QCOMPARE(show("GPL — ünïcode kept.\n"), "GPL — ünïcode kept.\n");
+        QCOMPARE(show("changed terms\n"), "changed terms\n");
+        QTextCursor last(view->document());
+        last.movePosition(QTextCursor::End);
+        QCOMPARE(last.charFormat().foreground().color(),
+                 view->palette().color(QPalette::ButtonText));
+        using R = QPalette::ColorRole;
+        for (const auto &[widget, text, back] :
+             {std::tuple<QWidget *, R, R>{w.window.versionLabel(), R::WindowText, R::Window},
+              {w.window.promotionsButton(), R::ButtonText, R::Window},
+              {view, R::ButtonText, R::Base}}) {
+            const int behind = widget->palette().color(back).lightness();
+            QVERIFY(behind < 100 && widget->palette().color(text).lightness() - behind > 90);
+        }
         // Named for assistive tools, which read no text off a progress bar.
-        auto *progress = QAccessible::queryAccessibleInterface(w.window.progressBar());
-        QVERIFY(!progress->text(QAccessible::Name).isEmpty());
+        QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(w.window.progressBar());
+        QVERIFY(!bar->text(QAccessible::Name).isEmpty());
     }
 };
 
