@@ -68,6 +68,8 @@ private:
     QWidget *buildBody();
     void buildMenus();
     void buildOptionsMenu(QMenu *file);
+    QAction *addOption(QMenu *menu, const QString &text, const QString &key,
+                       void (ViewController::*set)(bool));
     void describeForAccessibility();
 
     void bindController();

@@ -196,25 +196,28 @@ void MainWindow::buildMenus()
 void MainWindow::buildOptionsMenu(QMenu *file)
 {
     file->addSeparator();
-    const auto option = [&](const QString &text, const QString &key, bool initial,
-                            void (ViewController::*set)(bool)) {
-        QAction *action = file->addAction(text);
-        action->setCheckable(true);
-        action->setChecked(QSettings().value(key, initial).toBool());
-        (m_controller->*set)(action->isChecked());
-        connect(action, &QAction::toggled, m_controller, [this, key, set](bool on) {
-            QSettings().setValue(key, on);
-            (m_controller->*set)(on);
-        });
-        return action;
-    };
     m_bootableAction =
-        option(tr("Keep the New Image &Bootable"), QStringLiteral("conversion/bootable"), false,
-               &ViewController::setBootable);
+        addOption(file, tr("Keep the New Image &Bootable"), QStringLiteral("conversion/bootable"),
+                  &ViewController::setBootable);
     m_bootableAction->setObjectName(QStringLiteral("bootableAction"));
-    m_directAction = option(tr("Build from the &Mounted Image (Less Space)"),
-                            QStringLiteral("conversion/direct"), false, &ViewController::setDirect);
+    m_directAction = addOption(file, tr("Build from the &Mounted Image (Less Space)"),
+                               QStringLiteral("conversion/direct"), &ViewController::setDirect);
     m_directAction->setObjectName(QStringLiteral("directAction"));
+}
+
+QAction *MainWindow::addOption(QMenu *menu, const QString &text, const QString &key,
+                               void (ViewController::*set)(bool))
+{
+    QAction *action = menu->addAction(text);
+    action->setCheckable(true);
+    action->setChecked(QSettings().value(key, false).toBool());
+    ViewController *controller = m_controller;
+    (controller->*set)(action->isChecked());
+    connect(action, &QAction::toggled, controller, [controller, key, set](bool on) {
+        QSettings().setValue(key, on);
+        (controller->*set)(on);
+    });
+    return action;
 }
 
 void MainWindow::describeForAccessibility()
