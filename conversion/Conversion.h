@@ -76,7 +76,7 @@ private:
     void unmountNext(QStringList mountPoints);
     void attachSource();
     void attached(const QByteArray &output, const QString &reason);
-    // InspectStage.cpp
+    // SourceCheckStage.cpp
     void inspectStage();
     void inspected(std::variant<SourceCheck::Layout, Error> result);
     // StagingCopy.cpp

