@@ -138,7 +138,12 @@ private slots:
                                   "hdiutil\tunmount\t" + h.volume}));
             return;
         }
-        QCOMPARE(h.callsOf("hdiutil").filter("makehybrid").size(), built ? 1 : 0);
+        // The pieces are verified beside the build, which may not have begun.
+        const qsizetype builds = h.callsOf("hdiutil").filter("makehybrid").size();
+        if (scenario.contains("corrupt"))
+            QVERIFY(builds <= 1);
+        else
+            QCOMPARE(builds, built ? 1 : 0);
         QCOMPARE(h.destinationFolder(), QStringList{"Win10_x64.iso-split"});
     }
 
