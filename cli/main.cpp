@@ -135,6 +135,7 @@ int convert(QCoreApplication &app, const Settings &settings)
     useToolsFromEnvironment(controller);
     controller.setDirect(settings.direct);
     controller.setBootable(settings.bootable);
+    controller.setReplaceAnything(settings.force);
 
     ProgressLine progress(&controller);
     prompts.beforeAlert = [&] { progress.stopShowing(); };

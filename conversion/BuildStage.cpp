@@ -168,9 +168,25 @@ void Conversion::publish()
 {
     m_showingVerification = false;
     endMeasuring();
-    if (::rename(QFile::encodeName(builtImage()).constData(),
-                 QFile::encodeName(m_options.destination).constData()) != 0) {
-        fail(Error::fromErrno(errno, m_options.destination, tr("saved")));
+    const QString &destination = m_options.destination;
+    const bool replace =
+        m_options.replaceAnything ||
+        (m_options.replaces && FileSystem::identityOf(destination) == m_options.replaces);
+    const int err = replace ? (::rename(QFile::encodeName(builtImage()).constData(),
+                                        QFile::encodeName(destination).constData()) == 0
+                                   ? 0
+                                   : errno)
+                            : FileSystem::renameWithoutReplacing(builtImage(), destination);
+    if (err == EEXIST) {
+        fail({tr("“%1” already exists.").arg(QFileInfo(destination).fileName()),
+              tr("It appeared in “%1” while the new image was being made, and was left as it "
+                 "is. Choose another name, or replace it.")
+                  .arg(QFileInfo(destination).absolutePath()),
+              err});
+        return;
+    }
+    if (err != 0) {
+        fail(Error::fromErrno(err, destination, tr("saved")));
         return;
     }
     m_outcome = Outcome::Succeeded;

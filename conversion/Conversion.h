@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "FileSystem.h"
 #include "Leftovers.h"
 #include "ProgressMeter.h"
 #include "Prompts.h"
@@ -32,6 +33,11 @@ public:
         QString destination; // the new image
         bool direct = false; // split and build from the mount, without a staging copy
         bool bootable = false;
+        // What the new image may take the place of: the file the user agreed
+        // to replace, or anything (--force). A file that appears at the
+        // destination meanwhile is never replaced unasked.
+        std::optional<FileSystem::FileIdentity> replaces;
+        bool replaceAnything = false;
     };
     struct Tools {
         QString hdiutil;

@@ -106,8 +106,11 @@ void ViewController::startConversion()
     setSaveISOPath(*destination);
     setMainButtonTitle(QString::fromLatin1(kCancelTitle));
     setNotice(QString());
+    // The panel asked about the file there now; only that one may be replaced.
     m_job = std::make_unique<Conversion>(
-        Conversion::Options{isoPath(), *destination, m_direct, m_bootable}, m_tools, m_prompts);
+        Conversion::Options{isoPath(), *destination, m_direct, m_bootable,
+                            FileSystem::identityOf(*destination), m_replaceAnything},
+        m_tools, m_prompts);
     connectJob(m_job.get());
     m_job->start();
 }

@@ -101,6 +101,9 @@ public:
     void setDirect(bool direct);
     bool bootable() const { return m_bootable; }
     void setBootable(bool bootable);
+    // The new image may replace whatever is at the destination when it is
+    // done, even a file that appeared there during the run (--force).
+    void setReplaceAnything(bool replace) { m_replaceAnything = replace; }
     // How the last conversion ended; nothing before the first has.
     std::optional<Outcome> lastOutcome() const { return m_lastOutcome; }
 
@@ -164,6 +167,7 @@ private:
     QString m_notice;
     bool m_direct = false;
     bool m_bootable = false;
+    bool m_replaceAnything = false;
     std::optional<Outcome> m_lastOutcome;
     bool m_cleanedUp = false;
 };

@@ -46,4 +46,17 @@ std::optional<Error> removeItem(const QString &path);
 // case, preferring an exact match; nothing when there is none.
 std::optional<QString> childIgnoringCase(const QString &directory, const QString &name);
 
+// Which file a path names now (device and inode); nothing when there is none.
+// Tells the file a user agreed to replace from one that took its name since.
+struct FileIdentity {
+    unsigned long long device = 0, inode = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+std::optional<FileIdentity> identityOf(const QString &path);
+
+// Gives `from` the name `to` only while nothing has that name, in one step
+// that no other writer can slip between; EEXIST when something has it.
+// 0 or an errno value.
+int renameWithoutReplacing(const QString &from, const QString &to);
+
 } // namespace FileSystem

@@ -269,6 +269,14 @@
         <source>The new image will not boot: %1</source>
         <translation>La nouvelle image ne démarrera pas&#xa0;: %1</translation>
     </message>
+    <message>
+        <source>“%1” already exists.</source>
+        <translation>«&#xa0;%1&#xa0;» existe déjà.</translation>
+    </message>
+    <message>
+        <source>It appeared in “%1” while the new image was being made, and was left as it is. Choose another name, or replace it.</source>
+        <translation>Ce fichier est apparu dans «&#xa0;%1&#xa0;» pendant la création de la nouvelle image, et a été laissé tel quel. Choisissez un autre nom, ou remplacez-le.</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>

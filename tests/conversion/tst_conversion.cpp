@@ -169,6 +169,23 @@ private slots:
         QVERIFY(h.again());
         QCOMPARE(*h.ended, true);
         QCOMPARE(h.prompts.savePanels.size(), 2);
+
+        // A file that takes the name during a run is kept, and the run fails;
+        // the file that was there when the panel asked is replaced.
+        h.onLog = [&](const QString &line) {
+            if (line == "unmounting ISO")
+                FakeVolume::write(h.destination, "precious");
+        };
+        QFile::remove(h.destination);
+        QVERIFY(h.again());
+        QCOMPARE(*h.ended, false);
+        QCOMPARE(h.read(h.destination), QByteArray("precious"));
+        QVERIFY(h.matching("error:").value(0).startsWith("“Win10_x64.iso-split” already exists.|"));
+        QCOMPARE(h.destinationFolder(), QStringList{"Win10_x64.iso-split"});
+        h.onLog = {};
+        QVERIFY(h.again());
+        QCOMPARE(*h.ended, true);
+        QVERIFY(h.read(h.destination) != "precious");
     }
 
     void earlierMountsAreRemoved_data()
