@@ -4,11 +4,14 @@
 // run leaves on the machine without the code under test.
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace E2e {
 
@@ -53,26 +56,45 @@ inline void detach(const QString &mountPoint)
         run(kHdiutil, {"unmount", "-force", mountPoint});
 }
 
-// Our FUSE mounts in the kernel's table, of any user.
+// Every process this test starts carries this mark in its environment, and so
+// do the processes those start: what this program judges is only its own, while
+// another test program runs beside it.
+inline const QByteArray kMark = [] {
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    qputenv("ISOSWM_TEST_OWNER", pid);
+    return "ISOSWM_TEST_OWNER=" + pid;
+}();
+
+// Our FUSE mounts in the kernel's table, of any user, below this program's
+// temporary or runtime folder.
 inline QStringList ourMounts()
 {
+    const QStringList folders{QDir::tempPath() + '/',
+                              qEnvironmentVariable("XDG_RUNTIME_DIR", "/run") + '/'};
     QStringList mounts;
     QFile table("/proc/self/mountinfo");
     table.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : table.readAll().split('\n'))
-        if (line.contains(" - fuse.isoswm "))
-            mounts << QString::fromUtf8(line.split(' ').value(4));
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QString point = QString::fromUtf8(line.split(' ').value(4));
+        if (line.contains(" - fuse.isoswm ") &&
+            std::any_of(folders.begin(), folders.end(),
+                        [&](auto &f) { return point.startsWith(f); }))
+            mounts << point;
+    }
     return mounts;
 }
 
 // Live processes of ours: the disk tools and their FUSE server, and the
-// genisoimage they start; zombies do not count.
+// genisoimage they start, that this program started; zombies do not count.
 inline QStringList ourProcesses()
 {
     QStringList found;
     for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + pid + "/stat"), cmd("/proc/" + pid + "/cmdline");
-        if (pid.toInt() <= 0 || !stat.open(QIODevice::ReadOnly) || !cmd.open(QIODevice::ReadOnly))
+        QFile stat("/proc/" + pid + "/stat"), cmd("/proc/" + pid + "/cmdline"),
+            environment("/proc/" + pid + "/environ");
+        if (pid.toInt() <= 0 || !stat.open(QIODevice::ReadOnly) || !cmd.open(QIODevice::ReadOnly) ||
+            !environment.open(QIODevice::ReadOnly) ||
+            !environment.readAll().split('\0').contains(kMark))
             continue;
         const QByteArray state = stat.readAll();
         const QByteArray line = cmd.readAll().replace('\0', ' ');

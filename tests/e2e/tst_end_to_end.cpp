@@ -95,16 +95,26 @@ class TestEndToEnd : public QObject {
     }
     // Runs a disk tool as another user, as a desktop user would: /dev/fuse
     // open to all (a desktop's mode) and a runtime folder of that user's own.
-    Ran runAs(int uid, const QStringList &command)
+    QStringList asUser(int uid, const QStringList &command)
     {
         const QString runtime = work(QString("runtime-%1").arg(uid));
         QDir().mkpath(runtime);
         ::chown(QFile::encodeName(runtime).constData(), uid, uid);
         ::chmod("/dev/fuse", 0666);
-        return run("setpriv",
-                   QStringList{"--reuid", QString::number(uid), "--regid", QString::number(uid),
-                               "--clear-groups", "env", "XDG_RUNTIME_DIR=" + runtime} +
-                       command);
+        return QStringList{"setpriv",
+                           "--reuid",
+                           QString::number(uid),
+                           "--regid",
+                           QString::number(uid),
+                           "--clear-groups",
+                           "env",
+                           "XDG_RUNTIME_DIR=" + runtime} +
+               command;
+    }
+    Ran runAs(int uid, const QStringList &command)
+    {
+        const QStringList line = asUser(uid, command);
+        return run(line[0], line.mid(1));
     }
     QString attachAs(int uid, const QString &image)
     {
@@ -307,6 +317,31 @@ private slots:
         QTest::newRow("FUSE server stopped during the copy") << "stalled";
         QTest::newRow("a file held open in the mount") << "busy";
         QTest::newRow("another user's mount of the same image") << "other user";
+        QTest::newRow("a second run of the same image meanwhile") << "same image";
+        QTest::newRow("a second run of another image meanwhile") << "other image";
+        QTest::newRow("another user converts the same image meanwhile") << "other user converts";
+        QTest::newRow("a file appears at the destination meanwhile") << "appears";
+    }
+    // A second conversion beside the first, in the same temporary folder, or as
+    // another user in a folder of that user's own.
+    void startBeside(QProcess *beside, const QString &fault, const QString &tmp)
+    {
+        beside->setProcessChannelMode(QProcess::MergedChannels);
+        if (fault != "other user converts") {
+            beside->setProcessEnvironment(environment(tmp));
+            const QString source =
+                fault == "same image" ? m_sample : makeSample("small.iso", {"--wim-mib", "8"});
+            QFile::remove(work("beside.iso")); // left by a row that failed
+            beside->start(kCli, {source, work("beside.iso")});
+            return;
+        }
+        const QString theirs = freshFolder("nobody");
+        QDir().mkpath(theirs + "/tmp");
+        ::chown(QFile::encodeName(theirs).constData(), 65534, 65534);
+        ::chown(QFile::encodeName(theirs + "/tmp").constData(), 65534, 65534);
+        const QStringList line = asUser(
+            65534, {"env", "TMPDIR=" + theirs + "/tmp", kCli, m_sample, theirs + "/beside.iso"});
+        beside->start(line[0], line.mid(1));
     }
     void faults()
     {
@@ -326,8 +361,10 @@ private slots:
         const QByteArray waitFor = fault == "sigkill" ? "Creating ISO" : "copying install.wim";
         QByteArray seen = readUntil(cli, [&](const QByteArray &s) { return s.contains(waitFor); });
         QVERIFY2(cli.state() == QProcess::Running, seen.right(2000).constData());
-        QElapsedTimer clock;
-        clock.start();
+        const bool meanwhile = fault.contains("image") || fault == "other user converts";
+        QProcess beside;
+        if (meanwhile)
+            startBeside(&beside, fault, tmp);
         std::optional<QFile> held;
         if (fault == "sigterm") {
             ::kill(cli.processId(), SIGTERM);
@@ -337,16 +374,43 @@ private slots:
             for (const QString &server : ourProcesses().filter("isoswm-udffs"))
                 ::kill(server.section(':', 0, 0).toInt(), SIGSTOP);
             ::kill(cli.processId(), SIGINT);
+        } else if (fault == "appears") {
+            QFile precious(out);
+            QVERIFY(precious.open(QIODevice::WriteOnly) && precious.write("precious\n") == 9);
         } else if (fault == "busy") {
             held.emplace(ourMounts().value(0) + "/setup.exe");
             QVERIFY(held->open(QIODevice::ReadOnly));
         }
-        QVERIFY(cli.waitForFinished(fault == "busy" || fault == "other user" ? 600000 : 15000));
+        const bool ends =
+            fault == "busy" || fault.startsWith("other") || meanwhile || fault == "appears";
+        QVERIFY(cli.waitForFinished(ends ? 600000 : 15000));
         seen += cli.readAll();
+        if (meanwhile) {
+            // Neither run touches the other's mount, folder or marker.
+            QVERIFY(beside.waitForFinished(600000));
+            QVERIFY2(beside.exitCode() == 0, beside.readAll().right(3000).constData());
+            QVERIFY2(cli.exitCode() == 0, seen.right(3000).constData());
+            const QString theirs = fault == "other user converts" ? work("nobody") : m_work.path();
+            const Mounted mounted({out, theirs + "/beside.iso"});
+            for (const QString &point : mounted.points)
+                QVERIFY2(QFile::exists(point + "/sources/install.swm") &&
+                             !QFile::exists(point + "/sources/install.wim"),
+                         qPrintable(mounted.points.join(", ") + ": " +
+                                    entries(point + "/sources").join(' ')));
+            QVERIFY(fault != "other user converts" || entries(theirs + "/tmp").isEmpty());
+            QFile::remove(theirs + "/beside.iso");
+        }
         if (fault == "sigterm" || fault == "stalled")
             QCOMPARE(cli.exitCode(), 130);
         if (fault == "busy" || fault == "other user")
             QVERIFY2(cli.exitCode() == 0, seen.right(3000).constData());
+        if (fault == "appears") {
+            // Kept as it is, and said so; the new image is gone with the rest.
+            QCOMPARE(cli.exitCode(), 1);
+            QVERIFY2(seen.contains("already exists"), seen.right(2000).constData());
+            QFile precious(out);
+            QVERIFY(precious.open(QIODevice::ReadOnly) && precious.readAll() == "precious\n");
+        }
         if (fault == "busy") {
             QVERIFY(seen.contains("detaching it by force"));
             held.reset();
@@ -369,7 +433,7 @@ private slots:
             QVERIFY(QFile::remove(work("small-split.iso")));
         }
         verifyNothingLeft(tmp, m_work.path());
-        QVERIFY(!QFile::exists(out) || fault == "busy" || fault == "other user");
+        QVERIFY(!QFile::exists(out) || ends);
         QFile::remove(out);
     }
 };
