@@ -26,6 +26,7 @@ namespace {
 // Long enough for a slow disk to give up the directory tree of a big image.
 constexpr int kServerStartTimeoutMs = 120 * 1000;
 constexpr int kMaxNameAttempts = 1000;
+constexpr int kMaxFolderAttempts = 100;
 // FUSE read requests grow only as large as the readahead window.
 constexpr const char *kReadaheadKiB = "1024";
 
@@ -167,6 +168,7 @@ void undo(pid_t runningServer, const std::string &mountPoint)
         Unmounter::unmount(mountPoint, true, &ignored);
     rmdir(mountPoint.c_str());
     unlink(RuntimeFolder::serverLockPath(mountPoint).c_str());
+    RuntimeFolder::removeIfUnused(mountPoint); // the caller holds the folder's lock
 }
 
 // Starts the server and waits until its mount is live. The server closes its
@@ -233,13 +235,24 @@ int attach(const std::vector<std::string> &args)
         label = image->volumeLabel();
     }
 
+    // Held until the mount is live or undone, so that no other attach takes the
+    // name. The last unmount takes an unused folder away, lock file and all,
+    // perhaps while we wait for the lock: then the folder is made again.
     std::string folder;
-    if (!prepareFolder(&folder, &error))
-        return fail(error);
-    // Held until the mount is live or undone, so that no other attach takes the name.
     FileLock folderLock;
-    if (!folderLock.open(folder + "/.lock", true) || !folderLock.lock())
-        return fail(folder + "/.lock: " + std::strerror(errno));
+    for (int attempt = 0;; ++attempt) {
+        if (!prepareFolder(&folder, &error))
+            return fail(error);
+        const std::string lockPath = folder + "/.lock";
+        const bool opened = folderLock.open(lockPath, true);
+        if ((!opened && (errno != ENOENT || attempt == kMaxFolderAttempts)) ||
+            (opened && !folderLock.lock()))
+            return fail(lockPath + ": " + std::strerror(errno));
+        if (opened && folderLock.names(lockPath))
+            break;
+        if (attempt == kMaxFolderAttempts)
+            return fail(lockPath + ": removed again and again while waiting for it");
+    }
     std::string mountPoint;
     if (!claimMountPoint(folder, Names::folderNameForLabel(label), &mountPoint, &error))
         return fail(error);

@@ -74,6 +74,26 @@ std::string serverLockPath(const std::string &mountPoint)
     return parentOf(mountPoint) + "/.state/" + nameOf(mountPoint) + ".lock";
 }
 
+void removeIfUnused(const std::string &mountPoint)
+{
+    const std::filesystem::path folder = parentOf(mountPoint);
+    struct stat st;
+    // Only a runtime folder of this user's own.
+    if (folder.filename().string().rfind("isoswm", 0) != 0 ||
+        lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name != ".lock" && name != ".state")
+            return;
+    }
+    if (ec || (rmdir((folder / ".state").c_str()) != 0 && errno != ENOENT))
+        return; // a server's lock is still there
+    unlink((folder / ".lock").c_str());
+    rmdir(folder.c_str());
+}
+
 } // namespace RuntimeFolder
 
 FileLock::~FileLock()
@@ -130,6 +150,13 @@ bool FileLock::lockWithin(int milliseconds)
         const timespec pause{0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+}
+
+bool FileLock::names(const std::string &path) const
+{
+    struct stat open, named;
+    return m_fd >= 0 && fstat(m_fd, &open) == 0 && stat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 void FileLock::close()

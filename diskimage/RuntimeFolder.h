@@ -22,6 +22,12 @@ bool prepare(const std::string &folder, std::string *error);
 std::string folderLockPath(const std::string &mountPoint);
 std::string serverLockPath(const std::string &mountPoint);
 
+// Takes away the folder that held `mountPoint` once nothing of ours is left in
+// it (no mount point, no server's lock), so that no empty folder stays behind
+// in /tmp. Called with the folder's lock held; an attach that waited for that
+// lock finds its lock file gone and prepares the folder again.
+void removeIfUnused(const std::string &mountPoint);
+
 } // namespace RuntimeFolder
 
 // An flock(2) lock on a file; released when the object goes (or the process ends).
@@ -44,6 +50,8 @@ public:
     bool tryLock();
     // Polls for the lock up to `milliseconds`; true once held.
     bool lockWithin(int milliseconds);
+    // Whether `path` still names the open file (not removed or replaced since).
+    bool names(const std::string &path) const;
     void close();
 
 private:

@@ -54,13 +54,6 @@ std::optional<pid_t> heldByAnother(const std::optional<ServerRecord> &record)
     return record->owner->pid;
 }
 
-bool sameFile(int fd, const std::string &path)
-{
-    struct stat open, named;
-    return fstat(fd, &open) == 0 && stat(path.c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
 // The connection goes first, so that nothing after it can hang on the mount,
 // and anything stuck in it returns with an error.
 void forceUnmount(const MountTable::Mount &mount, const std::optional<ServerRecord> &record)
@@ -89,8 +82,10 @@ void removeLeftovers(const std::string &mountPoint, const FileLock &server)
     rmdir(mountPoint.c_str());
     // Left behind only by a server that did not end by itself.
     const std::string serverLockPath = RuntimeFolder::serverLockPath(mountPoint);
-    if (server.isOpen() && sameFile(server.fd(), serverLockPath))
+    if (server.names(serverLockPath))
         unlink(serverLockPath.c_str());
+    if (folderLock.isOpen())
+        RuntimeFolder::removeIfUnused(mountPoint);
 }
 
 } // namespace

@@ -171,6 +171,8 @@ void removeMountPoint(const std::string &mountPoint)
         folderLock.lockWithin(kFolderLockWaitMs);
     rmdir(mountPoint.c_str());
     unlink(RuntimeFolder::serverLockPath(mountPoint).c_str());
+    if (folderLock.isOpen())
+        RuntimeFolder::removeIfUnused(mountPoint);
 }
 
 } // namespace
