@@ -6,9 +6,10 @@
 
 class QPlainTextEdit;
 
-// "View Log": every line this run has logged since the window was made, in a
-// read-only text that can be selected and copied. Lines keep coming while it
-// is open, from whichever thread wrote them.
+// "View Log": every line this run has logged since the window was made, each
+// with the time it was written (HH:mm:ss), in a read-only text that can be
+// selected and copied. The tools' progress reports and blank lines are left
+// out. Lines keep coming while it is open, from whichever thread wrote them.
 class LogWindow : public QWidget {
     Q_OBJECT
 public:
@@ -18,7 +19,7 @@ public:
     QPlainTextEdit *textView() const { return m_textView; }
 
 private:
-    void appendLine(const QString &line);
+    void appendLines(const QStringList &lines);
     void copyAll();
 
     QPlainTextEdit *m_textView;

@@ -14,11 +14,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QUrl>
@@ -26,7 +28,9 @@
 #include <cmath>
 
 namespace {
-const QString kGeometryKey = QStringLiteral("window/geometry");
+const QString kPositionKey = QStringLiteral("window/position");
+const QString kSizeKey = QStringLiteral("window/size");
+const QString kMaximizedKey = QStringLiteral("window/maximized");
 
 // The first dragged file when it is an ISO image; empty otherwise.
 QString droppedImage(const QMimeData *mime)
@@ -74,10 +78,36 @@ MainWindow::MainWindow(ViewController *controller, AppDelegate *delegate, QWidge
     restoreWindowGeometry();
 }
 
+// Kept as a place and a size rather than with saveGeometry(): restoring that
+// shrinks a window as big as the screen by its title bar and 2 pixels (so that
+// it does not read as full screen), again at each start. A maximized window
+// keeps the place and size it had before, to go back to.
+void MainWindow::saveWindowGeometry() const
+{
+    QSettings settings;
+    settings.setValue(kMaximizedKey, isMaximized());
+    if (isMaximized())
+        return;
+    settings.setValue(kPositionKey, pos());
+    settings.setValue(kSizeKey, size());
+}
+
+// The place and size as they were, when that place is still on a screen; no
+// bigger than that screen.
 void MainWindow::restoreWindowGeometry()
 {
-    if (!restoreGeometry(QSettings().value(kGeometryKey).toByteArray()))
+    const QSettings settings;
+    const QPoint position = settings.value(kPositionKey).toPoint();
+    const QSize size = settings.value(kSizeKey).toSize();
+    QScreen *screen = QGuiApplication::screenAt(QRect(position, size).center());
+    if (size.isValid() && screen) {
+        resize(size.boundedTo(screen->availableGeometry().size()));
+        move(position);
+    } else {
         resize(560, 310);
+    }
+    if (settings.value(kMaximizedKey).toBool())
+        setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 bool MainWindow::openSource(const QString &pathOrUrl)
@@ -231,7 +261,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_mayClose || !conversionActive()) {
         QMainWindow::closeEvent(event);
         if (event->isAccepted()) {
-            QSettings().setValue(kGeometryKey, saveGeometry());
+            saveWindowGeometry();
             emit closed();
         }
         return;

@@ -85,6 +85,7 @@ private:
     bool conversionActive() const;
     bool askToStop();
     void closeWhenStopped();
+    void saveWindowGeometry() const;
     void restoreWindowGeometry();
 
     ViewController *m_controller;

@@ -7,8 +7,9 @@
 #include <QWidget>
 
 // The window's answers to the conversion's questions: file dialogs and
-// message boxes over the main window. Both panels open in the folder used
-// last (kept in the settings).
+// message boxes over the main window. Each panel opens in the folder it used
+// last (kept in the settings); the save panel, until it has one, in the open
+// panel's.
 class WidgetPrompts : public Prompts {
     Q_DECLARE_TR_FUNCTIONS(WidgetPrompts)
 
@@ -27,6 +28,10 @@ public:
     // appended when it does not (a name ending in ".iso-split" becomes
     // ".iso-split.iso").
     static QString withAllowedExtension(const QString &path, const QStringList &allowedTypes);
+    // The text with no line break possible inside a path (a word with a slash
+    // in it, or a quoted name that has one): its spaces become no-break spaces
+    // and word joiners stand where a line could break. It reads the same.
+    static QString keepingPathsWhole(const QString &text);
     // Dialog filters for the allowed extensions, in either letter case.
     static QStringList nameFilters(const QStringList &allowedTypes);
 

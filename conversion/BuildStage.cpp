@@ -74,7 +74,7 @@ void Conversion::launchBuild(const QStringList &bootArguments)
     auto *runner = new QNTaskWrapperWithBlocks(
         [self] {
             if (self)
-                self->report(tr("Creating ISO"));
+                self->report(QT_TR_NOOP("Creating ISO"));
         },
         [self] {
             if (self)
@@ -152,7 +152,7 @@ void Conversion::buildEnded()
         return;
     }
     // The pieces are still being read back.
-    report(tr("Verifying install.swm"));
+    report(QT_TR_NOOP("Verifying install.swm"));
     beginMeasuring(StageDetail::Stage::Verify, 0);
     m_showingVerification = true;
 }

@@ -49,7 +49,7 @@ void Conversion::cleanup(std::function<void()> then)
     m_cleaningUp = true;
     endMeasuring();
     Log::write(QStringLiteral("cleaning up"));
-    report(tr("deleting temp files"));
+    report(QT_TR_NOOP("deleting temp files"));
     Log::write(
         QStringLiteral("deleting temp files at %1")
             .arg(m_temporaryDirectory.isNull() ? QStringLiteral("(null)") : m_temporaryDirectory));
@@ -112,7 +112,7 @@ void Conversion::detachSource(std::function<void()> then)
 void Conversion::finishCleanup()
 {
     reportMilestone(0);
-    report(QStringLiteral(""));
+    report("");
     setCancelling(false);
     emit cleanedUp();
 }

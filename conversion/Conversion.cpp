@@ -58,7 +58,7 @@ void Conversion::cancel()
 {
     if (!isRunning())
         return;
-    report(tr("Cancelling, please wait"));
+    report(QT_TR_NOOP("Cancelling, please wait"));
     m_cancelled = true;
     setRunning(false);
     setCancelling(true);
@@ -101,9 +101,16 @@ void Conversion::setCancelling(bool cancelling)
     emit cancellingChanged(cancelling);
 }
 
-void Conversion::report(const QString &text, bool item)
+// The status is logged in English, as every other line of the log is, so that
+// a run's log reads in one language whatever the window's.
+void Conversion::report(const char *status, const QString &argument, bool item)
 {
-    emit statusText(text, item);
+    const auto filled = [&argument](const QString &text) {
+        return argument.isNull() ? text : text.arg(argument);
+    };
+    if (!item && *status)
+        Log::write(filled(QString::fromUtf8(status)));
+    emit statusText(filled(tr(status)), item);
 }
 
 void Conversion::reportMilestone(float value)

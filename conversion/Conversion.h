@@ -118,7 +118,8 @@ private:
     void fail(const Error &error);
     void setRunning(bool running);
     void setCancelling(bool cancelling);
-    void report(const QString &text, bool item = false);
+    // A status for the window, marked with QT_TR_NOOP; `argument` fills its %1.
+    void report(const char *status, const QString &argument = QString(), bool item = false);
     void reportMilestone(float value);
     void beginMeasuring(StageDetail::Stage stage, qint64 total);
     void endMeasuring();

@@ -21,7 +21,7 @@ void Conversion::exportStage()
         }
     }
     Log::write(QStringLiteral("exporting %1 to %2").arg(m_layout.imagePath, m_splitSource));
-    report(tr("Exporting %1").arg(name));
+    report(QT_TR_NOOP("Exporting %1"), name);
     beginMeasuring(StageDetail::Stage::Export, 0);
     m_readingSource = true;
     inBackground(

@@ -33,7 +33,7 @@ void Conversion::copyFilesDone()
 {
     reportMilestone(35);
     Log::write(QStringLiteral("unmounting ISO"));
-    report(tr("Unmounting ISO"));
+    report(QT_TR_NOOP("Unmounting ISO"));
     unmountSource(false, [this](bool unmounted, const QString &reason) {
         if (!unmounted)
             Log::write(
@@ -74,7 +74,7 @@ void Conversion::splitStart()
     auto *runner = new QNTaskWrapperWithBlocks(
         [self] {
             if (self)
-                self->report(tr("Splitting install.wim"));
+                self->report(QT_TR_NOOP("Splitting install.wim"));
         },
         [self] {
             if (self)
@@ -164,7 +164,7 @@ std::optional<Error> Conversion::checkPieces() const
 // place only once the pieces have passed, so none is ever made from a broken set.
 void Conversion::verifyStage()
 {
-    report(tr("Verifying install.swm"));
+    report(QT_TR_NOOP("Verifying install.swm"));
     m_verification.reset();
     m_verifier = std::thread([this, first = PathName::join(m_piecesFolder,
                                                            QStringLiteral("install.swm"))] {

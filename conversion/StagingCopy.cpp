@@ -92,7 +92,7 @@ bool Conversion::shouldCopyItem(const QString &sourcePath)
     if (!isRunning())
         return false;
     Log::write(QStringLiteral("Copying %1").arg(sourcePath));
-    report(tr("copying %1").arg(PathName::lastComponent(sourcePath)), true);
+    report(QT_TR_NOOP("copying %1"), PathName::lastComponent(sourcePath), true);
     return true;
 }
 

@@ -13,11 +13,6 @@ namespace {
 const char *const kSaveTitle = QT_TRANSLATE_NOOP("ViewController", "Save...");
 const char *const kCancelTitle = QT_TRANSLATE_NOOP("ViewController", "Cancel");
 
-QString nullable(const QString &text)
-{
-    return text.isNull() ? QStringLiteral("(null)") : text;
-}
-
 // Replaces a string property's value; true when it really changed.
 bool assign(QString &property, const QString &value)
 {
@@ -53,8 +48,6 @@ void ViewController::updateProgressText(const QString &text, bool item)
     MainQueue::async(this, [this, text, item] {
         if (item && !isRunning())
             return;
-        if (!item)
-            Log::write(nullable(text));
         setProgressText(text);
     });
 }

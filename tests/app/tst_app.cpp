@@ -173,10 +173,15 @@ private slots:
         rig.window.setStopQuestion([&] { return ++asked, stop; });
         QSignalSpy closed(&rig.window, &MainWindow::closed);
         QSignalSpy ended(&rig.controller, &ViewController::conversionEnded);
-        rig.window.setGeometry(40, 50, 610, 333);
-        QVERIFY(rig.window.close() && closed.count() == 1 && asked == 0);
-        QCOMPARE(Window().window.geometry(), QRect(40, 50, 610, 333));
-        rig.window.show();
+        for (const QRect &chosen :
+             {QRect(40, 50, 610, 333), rig.window.screen()->availableGeometry()}) {
+            rig.window.setGeometry(chosen);
+            QVERIFY(rig.window.close() && asked == 0);
+            Window next;
+            next.window.show();
+            QCOMPARE(next.window.geometry(), chosen);
+            rig.window.show();
+        }
         QVERIFY(QTest::qWaitForWindowActive(&rig.window));
         rig.controller.setIsoPath(rig.source);
         rig.window.sourceButton()->setFocus();
@@ -192,11 +197,11 @@ private slots:
         QVERIFY(asked == 1 && rig.controller.isRunning() && rig.window.isVisible());
         stop = true;
         QVERIFY(!rig.window.close() && !rig.window.close() && asked == 2);
-        QVERIFY(rig.controller.isWindingDown() && rig.window.isVisible() && closed.count() == 1);
+        QVERIFY(rig.controller.isWindingDown() && rig.window.isVisible() && closed.count() == 2);
         QVERIFY(!button->isEnabled() && button->title() == "Cancel");
         QTest::mouseClick(button, Qt::LeftButton);
         QTest::keyClick(&rig.window, Qt::Key_Return);
-        QTRY_COMPARE(closed.count(), 2);
+        QTRY_COMPARE(closed.count(), 3);
         QVERIFY(!rig.window.isVisible() && ended.count() == 1 &&
                 rig.prompts.savePanels.size() == 2);
         QVERIFY(button->isEnabled() && button->title() == "Save...");
@@ -224,14 +229,18 @@ private slots:
     }
 
     // A saved name gets the allowed extension, compared without case. Replacing
-    // a file is asked, and declined leads back to the panel. Both panels open in
-    // the folder used last; the open panel leaves the application usable.
+    // a file is asked, and declined leads back to the panel. Each panel opens in
+    // the folder it used last, and shows sizes whole; the open panel leaves the
+    // application usable. Alerts wrap between words, never inside a path.
     void panelsAskBeforeReplacingAndKeepTheFolder()
     {
-        QTemporaryDir out;
+        QTemporaryDir out, sources;
         const QString name = "Win10_x64.iso-split", existing = out.filePath(name + ".iso");
+        const QString source = sources.filePath("Win10_x64.iso");
         FakeVolume::write(existing, "an older ISO");
-        QStringList prefilled, questions;
+        FakeVolume::write(source, "an image");
+        QStringList prefilled, questions, opened;
+        int sizeRoom = INT_MAX; // beside "1,000.00 MiB" in the size column
         DialogScript script;
         for (const QString &answer :
              {name, QString("Cancel"), name, QString("Replace"), QString("new.ISO"), QString()}) {
@@ -248,6 +257,14 @@ private slots:
                     auto *panel = static_cast<QFileDialog *>(modal);
                     auto *field = panel->findChild<QLineEdit *>("fileNameEdit");
                     prefilled << field->text();
+                    opened << panel->directory().absolutePath();
+                    auto *view = panel->findChild<QTreeView *>("treeView");
+                    sizeRoom = std::min(
+                        sizeRoom,
+                        view->header()->sectionSize(1) -
+                            2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) -
+                            view->fontMetrics().horizontalAdvance(
+                                QLocale::system().formattedDataSize(qint64(1000) << 20)));
                     panel->setDirectory(out.path());
                     field->setText(answer); // selectFile() leaves a focused field alone
                     answer.isEmpty() ? panel->reject() : static_cast<QDialog *>(panel)->accept();
@@ -262,7 +279,8 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "an older ISO");
         QCOMPARE(prompts.runSavePanel(panel), out.filePath("new.ISO"));
         QCOMPARE(prompts.runSavePanel(panel), std::nullopt);
-        QVERIFY(script.steps.empty() && questions.size() == 2);
+        QVERIFY(script.steps.empty() && questions.size() == 2 && sizeRoom >= 0);
+        QCOMPARE(opened, QStringList({QDir::homePath(), out.path(), out.path(), out.path()}));
 
         std::vector<std::optional<QString>> answers;
         const auto open = [&] {
@@ -272,12 +290,32 @@ private slots:
         };
         QFileDialog *openPanel = open();
         QVERIFY(openPanel && answers.empty() && openPanel->windowModality() == Qt::NonModal);
-        QCOMPARE(openPanel->directory().absolutePath(), out.path());
+        QCOMPARE(openPanel->directory().absolutePath(), QDir::homePath()); // not where images went
         QVERIFY(openPanel->nameFilters().join(' ').contains("*.iso *.ISO"));
-        openPanel->selectFile(existing);
+        openPanel->selectFile(source);
         static_cast<QDialog *>(openPanel)->accept();
-        open()->reject();
-        QCOMPARE(answers, (std::vector<std::optional<QString>>{existing, {}}));
+        QCOMPARE((openPanel = open())->directory().absolutePath(), sources.path());
+        openPanel->reject();
+        QCOMPARE(answers, (std::vector<std::optional<QString>>{source, {}}));
+
+        const QString text = "Cannot write “/media/My Disk/new.iso” (/var/tmp/isoswm-1000/x-y): "
+                             "No space left on device",
+                      shown = WidgetPrompts::keepingPathsWhole(text);
+        const auto visible = [](QString t) {
+            return t.remove(QChar(0x2060)).replace(QChar::Nbsp, ' ');
+        };
+        QTextLayout layout(shown, parent.font());
+        QStringList lines;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(30);
+            lines << visible(shown.mid(line.textStart(), line.textLength())).trimmed();
+        }
+        layout.endLayout();
+        QCOMPARE(visible(shown), text);
+        QCOMPARE(lines, QStringList({"Cannot", "write", "“/media/My Disk/new.iso”",
+                                     "(/var/tmp/isoswm-1000/x-y):", "No", "space", "left", "on",
+                                     "device"}));
     }
 
     // An ISO dragged on (the band passes it on) or named on the command line
@@ -384,13 +422,22 @@ private slots:
         QCOMPARE(notifications.calls.size(), 2);
     }
 
-    // French in the window, and on the command line (ours and Qt's own texts) for
-    // the user's locale, where no display is needed.
+    // French in the window (its log, as its other lines, stays in English), and on
+    // the command line (ours and Qt's own texts) for the user's locale, where no
+    // display is needed.
     void frenchForFrenchUsers()
     {
         Bundle::setResourcesPath({}); // the build's own, where the catalogues are
         const QList<QTranslator *> installed = Translations::install(*qApp, QLocale::French);
         QCOMPARE(Window().window.mainButton()->title(), "Enregistrer…");
+        {
+            WindowRig rig;
+            QVERIFY(rig.startConversion());
+            QTRY_VERIFY(rig.window.logWindow()->textView()->toPlainText().contains(" cleaning up"));
+            const QString log = rig.window.logWindow()->textView()->toPlainText();
+            QVERIFY(log.contains(" Creating ISO\n") && !log.contains("Création") &&
+                    !log.contains("% done"));
+        }
         qDeleteAll(installed);
         QProcess help;
         help.setEnvironment({"LANG=fr_FR.UTF-8"});
@@ -408,8 +455,14 @@ private slots:
         w.window.logAction()->trigger();
         std::thread([] { Log::write("from the copy thread"); }).join();
         Log::write("from the main thread");
-        QTRY_COMPARE(w.window.logWindow()->textView()->toPlainText(),
-                     "from the copy thread\nfrom the main thread");
+        // A tool's output as it is read; its progress reports and blank lines are left out.
+        Log::write("output:Splitting WIM: 1 MiB of 2 MiB (50%) written, part 1 of 1\r");
+        Log::write("output: 50.00% done, estimate finish Sun Dec  6 21:10:01 2026\n\n"
+                   "Total translation table size: 0\n");
+        static const QRegularExpression stamps("^\\d\\d:\\d\\d:\\d\\d ",
+                                               QRegularExpression::MultilineOption);
+        QTRY_COMPARE(w.window.logWindow()->textView()->toPlainText().remove(stamps),
+                     "from the copy thread\nfrom the main thread\nTotal translation table size: 0");
         std::thread writer([] {
             for (int i = 0; i < 20000; ++i)
                 Log::write("busy");

@@ -36,9 +36,6 @@ private slots:
         c.viewDidLoad();
         QCOMPARE(c.mainButtonTitle(), QString("Save..."));
 
-        QStringList logged;
-        Log::setEchoToStderr(false);
-        Log::setSink([&](const QString &l) { logged << l; });
         c.updateProgressText("hello");
         c.updateProgressBarValue(42);
         QVERIFY(c.progressText().isNull());
@@ -46,8 +43,6 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(c.progressText(), QString("hello"));
         QCOMPARE(c.progressBarValue(), 42.0f);
-        QCOMPARE(logged, QStringList{"hello"}); // logged when applied, value not logged
-        Log::setSink({});
     }
 
     void panels()
@@ -106,12 +101,12 @@ private slots:
                                 "Creating ISO", "deleting temp files", ""}));
         const QStringList all = h.snapshot();
         QVERIFY(inOrder(all, {"log:mounting ISO", "log:Copying files", "log:unmounting ISO",
-                              "log:removing install.wim", "log:cleaning up", kDoneAlert,
-                              "title:Save..."}));
-        // Each copied item is logged once, by its full path.
+                              "log:Splitting install.wim", "log:removing install.wim",
+                              "log:Creating ISO", "log:cleaning up", kDoneAlert, "title:Save..."}));
+        // Each status is logged once; each copied item once, by its full path, not its status.
         QCOMPARE(h.count("log:Copying " + h.volume + "/sources/install.wim"), 1);
         QCOMPARE(h.count("log:copying install.wim"), 0);
-        QCOMPARE(h.count("log:cleaning up"), 1);
+        QVERIFY(h.count("log:cleaning up") == 1 && h.count("log:Creating ISO") == 1);
         QVERIFY(h.matching("error:").isEmpty());
 
         const QString staging = h.controller->isoTempFolder();
