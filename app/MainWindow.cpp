@@ -186,11 +186,7 @@ void MainWindow::showProgressText()
 // The bar moves on between the milestones as the stage in progress goes.
 void MainWindow::showProgressValue()
 {
-    const StageDetail detail = m_controller->stageDetail();
-    float value = m_controller->progressBarValue();
-    if (detail.stage != StageDetail::Stage::None)
-        value = std::max(value, detail.overall());
-    m_progressBar->setValue(static_cast<int>(std::lround(value)));
+    m_progressBar->setValue(static_cast<int>(std::lround(m_controller->shownProgress())));
 }
 
 void MainWindow::showDetail()

@@ -49,9 +49,7 @@ void ProgressLine::changed()
 QString ProgressLine::compose(int width) const
 {
     const StageDetail detail = m_controller->stageDetail();
-    const float value = detail.stage == StageDetail::Stage::None
-                            ? m_controller->progressBarValue()
-                            : std::max(detail.overall(), m_controller->progressBarValue());
+    const float value = m_controller->shownProgress();
     const int percent = int(std::floor(value));
     QString line = QStringLiteral("%1%").arg(percent, 3);
     if (m_terminal) {

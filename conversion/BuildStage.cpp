@@ -72,9 +72,11 @@ void Conversion::launchBuild(const QStringList &bootArguments)
     };
     m_toolErrors.clear();
     auto *runner = new QNTaskWrapperWithBlocks(
-        [self] {
-            if (self)
-                self->report(QT_TR_NOOP("Creating ISO"));
+        [self, expected] {
+            if (!self)
+                return;
+            self->report(QT_TR_NOOP("Creating ISO"));
+            self->beginMeasuring(StageDetail::Stage::Build, expected);
         },
         [self] {
             if (self)
@@ -84,7 +86,7 @@ void Conversion::launchBuild(const QStringList &bootArguments)
             log(text);
             for (const QString &line : lines->feed(text)) {
                 if (const auto percent = ToolProgress::genisoimage(line); percent && self)
-                    self->m_meter.set(qint64(*percent / 100.0 * double(expected)), expected);
+                    self->m_meter.atLeast(qint64(*percent / 100.0 * double(expected)));
             }
         },
         [self, log](const QString &text) {
@@ -97,7 +99,6 @@ void Conversion::launchBuild(const QStringList &bootArguments)
         this);
     m_buildRunner = runner;
     emit buildRunnerStarted(runner);
-    beginMeasuring(StageDetail::Stage::Build, expected);
     m_readingSource = m_options.direct;
     runner->startProcess();
 }

@@ -3,6 +3,8 @@
 #include "Log.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -183,8 +185,13 @@ void Conversion::watchForStall()
 
 void Conversion::publishDetail()
 {
-    if (m_meter.active())
-        emit detailChanged(m_meter.sample());
+    if (!m_meter.active())
+        return;
+    // The image builder tells its progress only now and then, and not at all
+    // for a small image; the bytes it has written tell it all the time.
+    if (m_meter.stage() == StageDetail::Stage::Build)
+        m_meter.atLeast(std::min(QFileInfo(builtImage()).size(), m_layout.treeBytes));
+    emit detailChanged(m_meter.sample());
 }
 
 void Conversion::runTool(const QString &program, const QStringList &arguments, ToolRun::Done done)

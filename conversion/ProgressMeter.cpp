@@ -24,6 +24,13 @@ void ProgressMeter::set(qint64 done, qint64 total)
     m_total.store(total, std::memory_order_relaxed);
 }
 
+void ProgressMeter::atLeast(qint64 done)
+{
+    qint64 now = m_done.load(std::memory_order_relaxed);
+    while (now < done && !m_done.compare_exchange_weak(now, done, std::memory_order_relaxed)) {
+    }
+}
+
 StageDetail ProgressMeter::sample()
 {
     StageDetail detail;

@@ -17,10 +17,13 @@ public:
     // Any thread.
     void add(qint64 bytes) { m_done.fetch_add(bytes, std::memory_order_relaxed); }
     void set(qint64 done, qint64 total);
+    // Raises the bytes done to `done` when they are fewer.
+    void atLeast(qint64 done);
 
     // The detail now; the rate is measured over the last few seconds.
     StageDetail sample();
     bool active() const { return m_stage != StageDetail::Stage::None; }
+    StageDetail::Stage stage() const { return m_stage; }
     qint64 done() const { return m_done.load(std::memory_order_relaxed); }
 
 private:

@@ -72,9 +72,11 @@ void Conversion::splitStart()
     auto lines = std::make_shared<ToolProgress::Lines>();
     m_toolErrors.clear();
     auto *runner = new QNTaskWrapperWithBlocks(
-        [self] {
-            if (self)
-                self->report(QT_TR_NOOP("Splitting install.wim"));
+        [self, total = QFileInfo(m_splitSource).size()] {
+            if (!self)
+                return;
+            self->report(QT_TR_NOOP("Splitting install.wim"));
+            self->beginMeasuring(StageDetail::Stage::Split, total);
         },
         [self] {
             if (self)
@@ -97,7 +99,6 @@ void Conversion::splitStart()
         this);
     m_splitRunner = runner;
     emit splitRunnerStarted(runner);
-    beginMeasuring(StageDetail::Stage::Split, QFileInfo(m_splitSource).size());
     m_readingSource = m_options.direct && !m_layout.needsExport();
     runner->startProcess();
 }

@@ -122,7 +122,11 @@ void ViewController::connectJob(Conversion *job)
     connect(job, &Conversion::buildRunnerStarted, this, &ViewController::setCreateISOTask);
     connect(job, &Conversion::statusText, this, &ViewController::updateProgressText);
     connect(job, &Conversion::milestone, this, &ViewController::updateProgressBarValue);
-    connect(job, &Conversion::detailChanged, this, &ViewController::setStageDetail);
+    // Behind the status texts that came before it: a stage's amounts never
+    // show under the name of the stage before.
+    connect(job, &Conversion::detailChanged, this, [this](const StageDetail &detail) {
+        MainQueue::async(this, [this, detail] { setStageDetail(detail); });
+    });
     connect(job, &Conversion::notice, this, &ViewController::setNotice);
     connect(job, &Conversion::cleanedUp, this, [this] {
         // The title comes back behind the reports cleanup made.
@@ -206,6 +210,7 @@ void ViewController::setMainButtonTitle(const QString &title)
 }
 void ViewController::setProgressBarValue(float value)
 {
+    m_shownProgress = value == 0 ? 0 : std::max(m_shownProgress, value);
     if (m_progressBarValue.exchange(value) != value)
         emit progressBarValueChanged();
 }
@@ -227,6 +232,8 @@ void ViewController::setStageDetail(const StageDetail &detail)
     if (detail == m_stageDetail)
         return;
     m_stageDetail = detail;
+    if (detail.stage != StageDetail::Stage::None)
+        m_shownProgress = std::max(m_shownProgress, detail.overall());
     emit stageDetailChanged();
 }
 void ViewController::setNotice(const QString &text)

@@ -96,6 +96,10 @@ public:
     // of it is the closing alert.
     bool isCleanedUp() const { return m_cleanedUp; }
     StageDetail stageDetail() const { return m_stageDetail; }
+    // Where the bar stands: the last milestone, or further within the stage in
+    // progress. It never goes back during a run: a cancel or a failure leaves
+    // it where it was until the run is over.
+    float shownProgress() const { return m_shownProgress; }
     QString notice() const { return m_notice; }
     bool direct() const { return m_direct; }
     void setDirect(bool direct);
@@ -161,6 +165,7 @@ private:
     QPointer<QNTaskWrapperWithBlocks> m_splitWrapper;
     QPointer<QNTaskWrapperWithBlocks> m_createISOTask;
     std::atomic<float> m_progressBarValue{0.0f};
+    float m_shownProgress = 0;
     std::atomic<bool> m_isRunning{false};
     std::atomic<bool> m_isCancelling{false};
     StageDetail m_stageDetail;

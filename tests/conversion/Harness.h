@@ -17,6 +17,7 @@
 struct DetailEvent {
     qint64 ms;
     StageDetail detail;
+    QString text; // the status shown beside it
 };
 
 class Harness : public FakeVolume {
@@ -25,6 +26,7 @@ public:
     std::unique_ptr<ViewController> controller;
     QStringList events;
     QList<DetailEvent> details;
+    QList<float> bar; // where the bar stood after each change
     QMutex mutex;
     std::function<void(const QString &)> onLog; // runs on the logging thread
     std::optional<bool> ended;
@@ -48,12 +50,15 @@ public:
         ViewController *c = controller.get();
         QObject::connect(c, &ViewController::progressTextChanged,
                          [this, c] { record("text:" + c->progressText()); });
-        QObject::connect(c, &ViewController::progressBarValueChanged,
-                         [this, c] { record("value:" + QString::number(c->progressBarValue())); });
+        QObject::connect(c, &ViewController::progressBarValueChanged, [this, c] {
+            record("value:" + QString::number(c->progressBarValue()));
+            bar << c->shownProgress();
+        });
         QObject::connect(c, &ViewController::mainButtonTitleChanged,
                          [this, c] { record("title:" + c->mainButtonTitle()); });
         QObject::connect(c, &ViewController::stageDetailChanged, [this, c] {
-            details.append({clock.elapsed(), c->stageDetail()});
+            details.append({clock.elapsed(), c->stageDetail(), c->progressText()});
+            bar << c->shownProgress();
         });
         QObject::connect(c, &ViewController::conversionEnded, [this](bool ok) { ended = ok; });
         c->viewDidLoad();
@@ -86,6 +91,14 @@ public:
         return out;
     }
     int count(const QString &e) { return snapshot().count(e); }
+    // The bar only goes back when a run is over, to 0.
+    bool barNeverWentBack() const
+    {
+        for (qsizetype i = 1; i < bar.size(); ++i)
+            if (bar[i] < bar[i - 1] && bar[i] != 0)
+                return false;
+        return true;
+    }
 
     // Presses the main button with the save panel answering `dest`.
     void start(const std::optional<QString> &dest)

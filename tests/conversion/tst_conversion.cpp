@@ -151,6 +151,11 @@ private slots:
                 QVERIFY(d.done >= h.details[i - 1].detail.done);
             if (d.stage == StageDetail::Stage::Copy)
                 QCOMPARE(d.total, treeBytes(h.volume));
+            // A stage's amounts show under its own name only.
+            if (d.stage == StageDetail::Stage::Split || d.stage == StageDetail::Stage::Build)
+                QCOMPARE(h.details[i].text, d.stage == StageDetail::Stage::Split
+                                                ? QString("Splitting install.wim")
+                                                : QString("Creating ISO"));
             QVERIFY(i < 11 || h.details[i].ms - h.details[i - 11].ms >= 900);
         }
         using S = StageDetail::Stage;

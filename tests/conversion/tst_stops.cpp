@@ -125,6 +125,7 @@ private slots:
         QVERIFY(
             inOrder(h.snapshot(), {"error:" + errors.first(), "log:cleaning up", "title:Save..."}));
         QVERIFY(h.matching("alert:").isEmpty()); // no completion alert
+        QVERIFY(h.barNeverWentBack());
         QVERIFY(!h.controller->isCancelling() && !h.controller->isRunning());
         QVERIFY(h.leftoverTemporaryFolders().isEmpty());
         if (oldDestination)
@@ -217,6 +218,7 @@ private slots:
         const qsizetype cancelling = texts.lastIndexOf("Cancelling, please wait");
         QVERIFY(cancelling >= 0);
         QCOMPARE(texts.mid(cancelling + 1), QStringList({"deleting temp files", ""}));
+        QVERIFY(h.barNeverWentBack());
         QCOMPARE(h.count("log:cleaning up") - cleanupsBefore, 1);
         QCOMPARE(h.count("log:cancelling"), 1);
         QVERIFY(h.matching("error:").isEmpty() &&
