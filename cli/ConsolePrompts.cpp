@@ -1,5 +1,7 @@
 #include "ConsolePrompts.h"
 
+#include "Terminal.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <cstdio>
@@ -35,12 +37,11 @@ void ConsolePrompts::runAlert(const QString &message, const QString &informative
 {
     if (beforeAlert)
         beforeAlert();
-    std::fprintf(stderr, "%s\n", message.toUtf8().constData());
+    Terminal::print(stderr, message);
     for (const QString &text : {informativeText, details}) {
         if (!text.isEmpty())
-            std::fprintf(stderr, "  %s\n", text.toUtf8().constData());
+            Terminal::print(stderr, text, 2);
     }
-    std::fflush(stderr);
 }
 
 void ConsolePrompts::runErrorAlert(const Error &error)

@@ -7,13 +7,18 @@
 #include "MainQueue.h"
 #include "ProgressLine.h"
 #include "QuitOnSignal.h"
+#include "Terminal.h"
 #include "Translations.h"
 #include "ViewController.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,20 +32,15 @@ constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
 
 const char *const kDescription = QT_TRANSLATE_NOOP(
-    "IsoswmCli", "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso\n"
-                 "in which sources/install.wim (or install.esd) is split into install.swm\n"
-                 "pieces of at most 2048 MB, so that the installer fits on FAT32 media.\n"
-                 "\n"
-                 "Progress shows as one updating line on a terminal and as plain lines\n"
-                 "otherwise; alerts and errors go to standard error. Ctrl-C (or SIGTERM,\n"
-                 "SIGHUP) cancels the conversion and waits until its temporary files are\n"
+    "IsoswmCli", "Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso in "
+                 "which sources/install.wim (or install.esd) is split into install.swm pieces of "
+                 "at most 2048 MB, so that the installer fits on FAT32 media.\n"
+                 "Progress shows as one updating line on a terminal and otherwise as a plain "
+                 "line per stage; alerts and errors go to standard error. Ctrl-C (or SIGTERM, "
+                 "SIGHUP) cancels the conversion and waits until its temporary files are "
                  "removed.\n"
-                 "\n"
-                 "Exit status: 0 when the new image was written, 1 when the conversion failed,\n"
-                 "2 for wrong usage, 130 when it was cancelled.\n"
-                 "\n"
-                 "For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other\n"
-                 "disk tools and another resources folder.");
+                 "Exit status: 0 when the new image was written, 1 when the conversion failed, "
+                 "2 for wrong usage, 130 when it was cancelled.");
 
 struct Settings {
     QString source;
@@ -51,10 +51,41 @@ struct Settings {
     bool bootable = false;
 };
 
-int usageError(const QCommandLineParser &parser, const QString &message)
+// The help, laid out for the terminal it goes to (80 columns at most): each
+// paragraph and each option's description wrapped between words.
+QString helpText(const QList<QPair<QString, QString>> &options,
+                 const QList<QPair<QString, QString>> &arguments)
 {
-    std::fprintf(stderr, "isoswm-cli: %s\n\n%s", qPrintable(message),
-                 qPrintable(parser.helpText()));
+    const int columns = Terminal::width(STDOUT_FILENO);
+    const int width = std::clamp(columns > 0 ? columns - 1 : 79, 40, 79);
+    QString text = Cli::tr("Usage: %1 [options] SOURCE.iso DESTINATION.iso")
+                       .arg(QCoreApplication::applicationName()) +
+                   QLatin1Char('\n');
+    for (const QString &paragraph : Cli::tr(kDescription).split(QLatin1Char('\n')))
+        text += QLatin1Char('\n') + Terminal::wrapped(paragraph, width).join(QLatin1Char('\n')) +
+                QLatin1Char('\n');
+    qsizetype nameWidth = 0;
+    for (const auto &entries : {options, arguments})
+        for (const auto &[names, description] : entries)
+            nameWidth = std::max(nameWidth, names.size());
+    const QString indent(nameWidth + 4, QLatin1Char(' '));
+    const auto section = [&](const QString &title, const QList<QPair<QString, QString>> &entries) {
+        text += QLatin1Char('\n') + title + QLatin1Char('\n');
+        for (const auto &[names, description] : entries) {
+            const QStringList lines = Terminal::wrapped(description, int(width - indent.size()));
+            text += QStringLiteral("  ") + names.leftJustified(nameWidth + 2) +
+                    lines.join(QLatin1Char('\n') + indent) + QLatin1Char('\n');
+        }
+    };
+    section(Cli::tr("Options:"), options);
+    section(Cli::tr("Arguments:"), arguments);
+    return text;
+}
+
+int usageError(const QString &message)
+{
+    Terminal::print(stderr, QStringLiteral("isoswm-cli: ") + message);
+    Terminal::print(stderr, Cli::tr("Try “isoswm-cli --help” for more information."));
     return kExitUsage;
 }
 
@@ -62,30 +93,32 @@ int usageError(const QCommandLineParser &parser, const QString &message)
 std::variant<Settings, int> parseArguments(const QCoreApplication &app)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(Cli::tr(kDescription));
-    const QCommandLineOption force(QStringLiteral("force"),
-                                   Cli::tr("Replace DESTINATION.iso if it exists; the old "
-                                           "file stays as it was until the new image is "
-                                           "complete."));
-    const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     Cli::tr("Show the diagnostic log on standard error."));
-    const QCommandLineOption direct(QStringLiteral("direct"),
-                                    Cli::tr("Split and build straight from the mounted "
-                                            "image, without a staging copy: less "
-                                            "temporary space and fewer bytes written."));
-    const QCommandLineOption bootable(QStringLiteral("bootable"),
-                                      Cli::tr("Keep the boot records of the source, so "
-                                              "the new image boots like it (BIOS and "
-                                              "UEFI)."));
-    parser.addOptions({force, verbose, direct, bootable});
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("SOURCE.iso"), Cli::tr("The image to convert."));
-    parser.addPositionalArgument(QStringLiteral("DESTINATION.iso"), Cli::tr("The new image."));
+    const QCommandLineOption force(QStringLiteral("force"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
+    const QCommandLineOption direct(QStringLiteral("direct"));
+    const QCommandLineOption bootable(QStringLiteral("bootable"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({force, verbose, direct, bootable, help, version});
     if (!parser.parse(app.arguments()))
-        return usageError(parser, parser.errorText());
+        return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        const QString text = helpText(
+            {{QStringLiteral("--force"),
+              Cli::tr("Replace DESTINATION.iso if it exists; the old file stays as it was until "
+                      "the new image is complete.")},
+             {QStringLiteral("--verbose"), Cli::tr("Show the diagnostic log on standard error.")},
+             {QStringLiteral("--direct"),
+              Cli::tr("Split and build straight from the mounted image, without a staging "
+                      "copy: less temporary space and fewer bytes written.")},
+             {QStringLiteral("--bootable"),
+              Cli::tr("Keep the boot records of the source, so the new image boots like it "
+                      "(BIOS and UEFI).")},
+             {QStringLiteral("-h, --help"), Cli::tr("Show this help and exit.")},
+             {QStringLiteral("-v, --version"), Cli::tr("Show the version and exit.")}},
+            {{QStringLiteral("SOURCE.iso"), Cli::tr("The image to convert.")},
+             {QStringLiteral("DESTINATION.iso"), Cli::tr("The new image.")}});
+        std::fputs(qPrintable(text), stdout);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -94,7 +127,7 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     }
     const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2)
-        return usageError(parser, Cli::tr("give SOURCE.iso and DESTINATION.iso"));
+        return usageError(Cli::tr("give SOURCE.iso and DESTINATION.iso"));
     return Settings{QFileInfo(paths[0]).absoluteFilePath(),
                     QFileInfo(paths[1]).absoluteFilePath(),
                     parser.isSet(force),
@@ -103,13 +136,24 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
                     parser.isSet(bootable)};
 }
 
+// The same file under another name: a symbolic or a hard link.
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat first, second;
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 // Refusals that need no conversion to find out.
 std::optional<QString> refusal(const Settings &s)
 {
     if (!QFileInfo(s.source).isFile())
         return Cli::tr("%1 is not a file").arg(s.source);
-    if (s.source == s.destination)
+    if (s.source == s.destination || sameFile(s.source, s.destination))
         return Cli::tr("the destination must differ from the source");
+    if (QFileInfo(s.destination).isDir())
+        return Cli::tr("%1 is a folder; give the new image a file name").arg(s.destination);
     if (!QFileInfo(QFileInfo(s.destination).absolutePath()).isDir())
         return Cli::tr("the folder of %1 does not exist").arg(s.destination);
     if (QFileInfo::exists(s.destination) && !s.force)
@@ -157,12 +201,15 @@ int convert(QCoreApplication &app, const Settings &settings)
         progress.printAbove(
             Cli::tr("isoswm-cli: cancelling; waiting for the temporary files to be removed"), true);
     });
-    QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app,
-                     [&] { app.exit(kExitCancelled); });
+    QObject::connect(&quitOnSignal, &QuitOnSignal::quitRequested, &app, [&] {
+        progress.finish();
+        app.exit(kExitCancelled);
+    });
     QObject::connect(&controller, &ViewController::conversionEnded, &app, [&](bool succeeded) {
-        progress.finishLine();
+        progress.finish();
         const auto outcome = controller.lastOutcome();
-        // The output's path, said once, whichever way it went.
+        // The output's path, said once, whichever way it went, and on one line
+        // (the terminal's own wrap keeps it whole for copying).
         if (succeeded)
             std::printf("%s\n", qPrintable(Cli::tr("Created %1").arg(settings.destination)));
         else if (outcome == ViewController::Outcome::Cancelled)
@@ -208,7 +255,7 @@ int main(int argc, char *argv[])
         return *status;
     const Settings &settings = std::get<Settings>(parsed);
     if (const std::optional<QString> why = refusal(settings)) {
-        std::fprintf(stderr, "isoswm-cli: %s\n", qPrintable(*why));
+        Terminal::print(stderr, QStringLiteral("isoswm-cli: ") + *why);
         return kExitUsage;
     }
     Log::setEchoToStderr(false);

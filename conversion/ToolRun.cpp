@@ -1,9 +1,9 @@
 #include "ToolRun.h"
 
 #include "ChildProcess.h"
+#include "Log.h"
 
 #include <QTimer>
-#include <cstdio>
 #include <cstring>
 
 QString ToolRun::Result::reason() const
@@ -21,7 +21,7 @@ ToolRun::ToolRun(const QString &program, const QStringList &arguments, Done done
 {
     ChildProcess::dieWithParent(m_process);
     m_process.setStandardInputFile(QProcess::nullDevice());
-    connect(&m_process, &QProcess::readyReadStandardError, this, &ToolRun::passOnErrors);
+    connect(&m_process, &QProcess::readyReadStandardError, this, [this] { logErrors(false); });
     connect(&m_process, &QProcess::finished, this, &ToolRun::finished);
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
@@ -50,18 +50,28 @@ void ToolRun::terminate()
     m_process.terminate();
 }
 
-void ToolRun::passOnErrors()
+void ToolRun::logErrors(bool ended)
 {
-    const QByteArray text = m_process.readAllStandardError();
-    m_result.errors += text;
-    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-    std::fflush(stderr);
+    m_result.errors += m_process.readAllStandardError();
+    // Whole lines as they come, and what is left once the tool has ended.
+    while (m_logged < m_result.errors.size()) {
+        qsizetype end = m_result.errors.indexOf('\n', m_logged);
+        if (end < 0 && !ended)
+            return;
+        if (end < 0)
+            end = m_result.errors.size();
+        const QString line =
+            QString::fromUtf8(m_result.errors.mid(m_logged, end - m_logged)).trimmed();
+        if (!line.isEmpty())
+            Log::write(line);
+        m_logged = end + 1;
+    }
 }
 
 void ToolRun::finished()
 {
     m_result.output = m_process.readAllStandardOutput();
-    passOnErrors();
+    logErrors(true);
     const bool crashed = m_process.exitStatus() == QProcess::CrashExit;
     const int code = m_process.exitCode();
     m_result.status = crashed ? 128 + code : code;

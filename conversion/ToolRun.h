@@ -8,7 +8,8 @@
 
 // One run of a disk tool whose end the conversion waits for without holding
 // the main thread: its standard output is collected, its standard error
-// collected and passed on to ours, and `done` runs once, from the event loop.
+// collected and logged line by line (an alert may show its reason; the terminal
+// front end prints it there, once), and `done` runs once, from the event loop.
 class ToolRun : public QObject {
     Q_OBJECT
 public:
@@ -32,10 +33,11 @@ public:
     void terminate();
 
 private:
-    void passOnErrors();
+    void logErrors(bool ended);
     void finished();
 
     QProcess m_process;
     Done m_done;
     Result m_result;
+    qsizetype m_logged = 0; // of m_result.errors
 };

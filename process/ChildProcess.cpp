@@ -17,6 +17,9 @@ void dieWithParent(QProcess &process)
         // The parent may have gone between fork and prctl.
         if (::getppid() != parent)
             ::_exit(128 + SIGTERM);
+        // Out of the terminal's foreground group: a Ctrl-C reaches the program,
+        // which stops its tools as a cancel, and not the tools behind its back.
+        ::setpgid(0, 0);
     });
 }
 

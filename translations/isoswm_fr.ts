@@ -368,39 +368,44 @@
         <translation>%1 n’a pas été écrit.</translation>
     </message>
     <message>
-        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso
-in which sources/install.wim (or install.esd) is split into install.swm
-pieces of at most 2048 MB, so that the installer fits on FAT32 media.
-
-Progress shows as one updating line on a terminal and as plain lines
-otherwise; alerts and errors go to standard error. Ctrl-C (or SIGTERM,
-SIGHUP) cancels the conversion and waits until its temporary files are
-removed.
-
-Exit status: 0 when the new image was written, 1 when the conversion failed,
-2 for wrong usage, 130 when it was cancelled.
-
-For testing, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL and ISOSWM_RESOURCES name other
-disk tools and another resources folder.</source>
-        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso
-dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux
-install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur
-un support FAT32.
-
-La progression s’affiche sur une seule ligne mise à jour dans un terminal, et
-en lignes simples ailleurs&#xa0;; alertes et erreurs vont sur la sortie d’erreur
-standard. Ctrl-C (ou SIGTERM, SIGHUP) annule la conversion et attend que ses
-fichiers temporaires soient supprimés.
-
-Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion
-a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.
-
-Pour les tests, ISOSWM_HDIUTIL, ISOSWM_DISKUTIL et ISOSWM_RESOURCES désignent
-d’autres outils de disque et un autre dossier de ressources.</translation>
-    </message>
-    <message>
         <source>Split and build straight from the mounted image, without a staging copy: less temporary space and fewer bytes written.</source>
         <translation>Découpe et construit directement depuis l’image montée, sans copie intermédiaire&#xa0;: moins d’espace temporaire et moins d’octets écrits.</translation>
+    </message>
+    <message>
+        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso in which sources/install.wim (or install.esd) is split into install.swm pieces of at most 2048 MB, so that the installer fits on FAT32 media.
+Progress shows as one updating line on a terminal and otherwise as a plain line per stage; alerts and errors go to standard error. Ctrl-C (or SIGTERM, SIGHUP) cancels the conversion and waits until its temporary files are removed.
+Exit status: 0 when the new image was written, 1 when the conversion failed, 2 for wrong usage, 130 when it was cancelled.</source>
+        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur un support FAT32.
+La progression s’affiche sur une seule ligne mise à jour dans un terminal, et ailleurs en une ligne simple par étape&#xa0;; alertes et erreurs vont sur la sortie d’erreur standard. Ctrl-C (ou SIGTERM, SIGHUP) annule la conversion et attend que ses fichiers temporaires soient supprimés.
+Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.</translation>
+    </message>
+    <message>
+        <source>Usage: %1 [options] SOURCE.iso DESTINATION.iso</source>
+        <translation>Utilisation&#xa0;: %1 [options] SOURCE.iso DESTINATION.iso</translation>
+    </message>
+    <message>
+        <source>Options:</source>
+        <translation>Options&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Arguments:</source>
+        <translation>Arguments&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Try “isoswm-cli --help” for more information.</source>
+        <translation>Lancez «&#xa0;isoswm-cli --help&#xa0;» pour en savoir plus.</translation>
+    </message>
+    <message>
+        <source>Show this help and exit.</source>
+        <translation>Affiche cette aide et quitte.</translation>
+    </message>
+    <message>
+        <source>Show the version and exit.</source>
+        <translation>Affiche la version et quitte.</translation>
+    </message>
+    <message>
+        <source>%1 is a folder; give the new image a file name</source>
+        <translation>%1 est un dossier&#xa0;; donnez un nom de fichier à la nouvelle image</translation>
     </message>
 </context>
 <context>
@@ -526,6 +531,17 @@ d’autres outils de disque et un autre dossier de ressources.</translation>
     <message>
         <source>Bytes done, rate and time left of the stage</source>
         <translation>Octets traités, débit et temps restant de l’étape</translation>
+    </message>
+</context>
+<context>
+    <name>ProgressLine</name>
+    <message>
+        <source>Mounting ISO</source>
+        <translation>Montage de l’ISO</translation>
+    </message>
+    <message>
+        <source>Done</source>
+        <translation>Terminé</translation>
     </message>
 </context>
 <context>

@@ -155,7 +155,7 @@ private slots:
             QFile::setPermissions("/dev/fuse", m_fuseMode);
     }
 
-    // On a terminal: one line redrawn in place with stage, bar, percent, bytes,
+    // On a terminal: one line redrawn in place with stage, percent, bar, bytes,
     // rate and time left; the verbose log above it, never glued onto it.
     void convertsALargeImage()
     {
@@ -166,12 +166,13 @@ private slots:
         const Ran converted = run("script", {"-qfec", command, "/dev/null"}, tmp);
         QVERIFY2(converted.code == 0, converted.out.right(3000).constData());
         const QString shown = QString::fromUtf8(converted.out);
-        // Figures first, then the item: the name is what a narrow terminal cuts.
-        QVERIFY(shown.contains(QRegularExpression("\r\\[#*-*\\] +\\d+%  [0-9.]+ [kMG]B of [0-9.]+ "
-                                                  "[MG]B · [0-9.]+ [kMG]B/s · about \\d+ s "
-                                                  "left  copying install.wim")));
+        // The stage first, then the figures, which a narrow terminal shortens.
+        QVERIFY(
+            shown.contains(QRegularExpression("\rcopying install.wim +\\d+% \\[#*-*\\]  [0-9.]+ "
+                                              "[kMG]B of [0-9.]+ [MG]B · [0-9.]+ [kMG]B/s · "
+                                              "about \\d+ s left\x1b")));
         QVERIFY(shown.contains(QRegularExpression(
-            "\\d+%  [0-9.]+ [kMG]B of [0-9.]+ [MG]B[^\r]*  Splitting install.wim")));
+            "\rSplitting install.wim +\\d+% \\[#*-*\\]  [0-9.]+ [kMG]B of [0-9.]+ [MG]B")));
         for (const QString logLine : {"mounting ISO", "Copying files", "removing install.wim"})
             QVERIFY2(shown.contains("\r\x1b[K" + logLine + "\r\n"), qPrintable(logLine));
         verifyNothingLeft(tmp, m_work.path());
@@ -198,8 +199,8 @@ private slots:
                  editionsOf(before + "/sources/install.wim"));
     }
 
-    // Without a staging copy: the same image, and progress that keeps moving
-    // in plain lines, one a second at most.
+    // Without a staging copy: the same image, and in plain lines one line a
+    // stage, each naming it.
     void directPathGivesTheSameImage()
     {
         QVERIFY(QFile::exists(m_converted));
@@ -208,22 +209,12 @@ private slots:
         QProcess p;
         p.setProcessEnvironment(environment(tmp));
         p.start(kCli, {"--direct", m_sample, out});
-        QList<qint64> lineTimes;
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray pending;
-        while (p.state() != QProcess::NotRunning || p.bytesAvailable()) {
-            p.waitForReadyRead(50);
-            pending += p.readAllStandardOutput();
-            for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1))
-                lineTimes << clock.elapsed();
-        }
+        QVERIFY(p.waitForFinished(600000));
         QCOMPARE(p.exitCode(), 0);
-        QVERIFY(lineTimes.size() > 5);
-        for (qsizetype i = 1; i + 2 < lineTimes.size(); ++i) {
-            QVERIFY2(lineTimes[i] - lineTimes[i - 1] >= 900, "more than a line a second");
-            QVERIFY2(lineTimes[i] - lineTimes[i - 1] <= 3500, "nothing shown for over 3 s");
-        }
+        const QString lines = QString::fromUtf8(p.readAllStandardOutput());
+        for (const char *stage :
+             {"\nSplitting install.wim  ", "\nCreating ISO  ", "\nDone  100%\n"})
+            QVERIFY2(lines.count(stage) == 1, qPrintable(lines));
         verifyNothingLeft(tmp, m_work.path());
         const Mounted mounted({m_converted, out});
         // Each split set gets a GUID of its own; the rest is the same.
