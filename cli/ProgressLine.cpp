@@ -149,7 +149,6 @@ QString ProgressLine::stageName() const
 
 int ProgressLine::percent() const
 {
-    const StageDetail detail = m_controller->stageDetail();
     return int(std::floor(m_controller->shownProgress()));
 }
 
