@@ -53,6 +53,8 @@ void Conversion::stagingStart()
     }
     // A solid image is not copied: the export reads it from the mount.
     const qint64 skipped = m_layout.needsExport() ? m_layout.imageBytes : 0;
+    // The copy's name shows before its amounts (the worker names each item again).
+    report(QT_TR_NOOP("copying %1"), volumeName, true);
     beginMeasuring(StageDetail::Stage::Copy, m_layout.treeBytes - skipped);
     FileSystem::CopyCallbacks callbacks{
         [this](const QString &item) { return shouldCopyItem(item); },

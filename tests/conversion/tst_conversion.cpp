@@ -152,10 +152,12 @@ private slots:
             if (d.stage == StageDetail::Stage::Copy)
                 QCOMPARE(d.total, treeBytes(h.volume));
             // A stage's amounts show under its own name only.
+            const QString text = h.details[i].text;
+            if (d.stage == StageDetail::Stage::Copy)
+                QVERIFY2(text.startsWith("copying "), qPrintable(text));
             if (d.stage == StageDetail::Stage::Split || d.stage == StageDetail::Stage::Build)
-                QCOMPARE(h.details[i].text, d.stage == StageDetail::Stage::Split
-                                                ? QString("Splitting install.wim")
-                                                : QString("Creating ISO"));
+                QCOMPARE(text, d.stage == StageDetail::Stage::Split ? QString("Splitting install.wim")
+                                                                    : QString("Creating ISO"));
             QVERIFY(i < 11 || h.details[i].ms - h.details[i - 11].ms >= 900);
         }
         using S = StageDetail::Stage;
