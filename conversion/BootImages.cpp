@@ -141,8 +141,9 @@ Plan plan(const QString &sourceIso, const ElTorito::CatalogReading &source, cons
             continue;
         const std::optional<QString> file = findImageFile(iso, entries[i], tree);
         if (!file)
-            return withoutBootRecords(Texts::tr("The image of the source's %1 is not a file of its tree")
-                                          .arg(describe(entries[i], qsizetype(i))));
+            return withoutBootRecords(
+                Texts::tr("The image of the source's %1 is not a file of its tree")
+                    .arg(describe(entries[i], qsizetype(i))));
         made.arguments << argumentsFor(entries[i], *file);
     }
     if (made.arguments.isEmpty())

@@ -26,10 +26,11 @@ void Conversion::exportStage()
     m_readingSource = true;
     inBackground(
         [this, source = m_layout.imagePath, destination = m_splitSource] {
-            return WimImage::exportForSplit(source, destination, [this](quint64 done, quint64 total) {
-                m_meter.set(qint64(done), qint64(total));
-                return isRunning();
-            });
+            return WimImage::exportForSplit(source, destination,
+                                            [this](quint64 done, quint64 total) {
+                                                m_meter.set(qint64(done), qint64(total));
+                                                return isRunning();
+                                            });
         },
         [this](WimImage::Result result) {
             endMeasuring();

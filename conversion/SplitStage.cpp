@@ -167,17 +167,17 @@ void Conversion::verifyStage()
 {
     report(QT_TR_NOOP("Verifying install.swm"));
     m_verification.reset();
-    m_verifier = std::thread([this, first = PathName::join(m_piecesFolder,
-                                                           QStringLiteral("install.swm"))] {
-        const WimImage::Result result =
-            WimImage::verifySplitSet(first, [this](quint64 done, quint64 total) {
-                if (m_showingVerification)
-                    m_meter.set(qint64(done), qint64(total));
-                return isRunning();
-            });
-        QMetaObject::invokeMethod(
-            this, [this, result] { verified(result); }, Qt::QueuedConnection);
-    });
+    m_verifier =
+        std::thread([this, first = PathName::join(m_piecesFolder, QStringLiteral("install.swm"))] {
+            const WimImage::Result result =
+                WimImage::verifySplitSet(first, [this](quint64 done, quint64 total) {
+                    if (m_showingVerification)
+                        m_meter.set(qint64(done), qint64(total));
+                    return isRunning();
+                });
+            QMetaObject::invokeMethod(
+                this, [this, result] { verified(result); }, Qt::QueuedConnection);
+        });
     startBuild();
 }
 

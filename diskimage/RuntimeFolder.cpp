@@ -79,8 +79,8 @@ void removeIfUnused(const std::string &mountPoint)
     const std::filesystem::path folder = parentOf(mountPoint);
     struct stat st;
     // Only a runtime folder of this user's own.
-    if (folder.filename().string().rfind("isoswm", 0) != 0 ||
-        lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+    if (folder.filename().string().rfind("isoswm", 0) != 0 || lstat(folder.c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
         return;
     std::error_code ec;
     for (const auto &entry : std::filesystem::directory_iterator(folder, ec)) {
