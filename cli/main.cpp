@@ -9,10 +9,12 @@
 #include "QuitOnSignal.h"
 #include "Terminal.h"
 #include "Translations.h"
+#include "UDisksDrives.h"
 #include "ViewController.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -82,6 +84,24 @@ QString helpText(const QList<QPair<QString, QString>> &options,
     return text;
 }
 
+// The drives the disk service knows that could be written: device, size, name.
+int listWritableDrives()
+{
+    UDisksDrives drives;
+    QString error;
+    if (!drives.refresh(&error)) {
+        Terminal::print(stderr, Cli::tr("isoswm-cli: the disk service (UDisks2) does not "
+                                        "answer: %1")
+                                    .arg(error));
+        return kExitFailed;
+    }
+    for (const DriveFacts &drive : drives.devices())
+        if (!DriveRules::refusal(drive, 0, QDir::homePath()))
+            std::printf("%s\t%s\t%s\n", qPrintable(drive.device),
+                        qPrintable(StageDetail::formatBytes(drive.size)), qPrintable(drive.name()));
+    return 0;
+}
+
 int usageError(const QString &message)
 {
     Terminal::print(stderr, QStringLiteral("isoswm-cli: ") + message);
@@ -97,9 +117,10 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     const QCommandLineOption verbose(QStringLiteral("verbose"));
     const QCommandLineOption direct(QStringLiteral("direct"));
     const QCommandLineOption bootable(QStringLiteral("bootable"));
+    const QCommandLineOption listDrives(QStringLiteral("list-drives"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({force, verbose, direct, bootable, help, version});
+    parser.addOptions({force, verbose, direct, bootable, listDrives, help, version});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -114,6 +135,10 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
              {QStringLiteral("--bootable"),
               Cli::tr("Keep the boot records of the source, so the new image boots like it "
                       "(BIOS and UEFI).")},
+             {QStringLiteral("--list-drives"),
+              Cli::tr("List the drives a Windows installer could be written to (removable "
+                      "drives and disk images attached as loop devices), one a line, and "
+                      "exit.")},
              {QStringLiteral("-h, --help"), Cli::tr("Show this help and exit.")},
              {QStringLiteral("-v, --version"), Cli::tr("Show the version and exit.")}},
             {{QStringLiteral("SOURCE.iso"), Cli::tr("The image to convert.")},
@@ -121,6 +146,8 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
         std::fputs(qPrintable(text), stdout);
         return 0;
     }
+    if (parser.isSet(listDrives))
+        return listWritableDrives();
     if (parser.isSet(version)) {
         std::printf("isoswm-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return 0;

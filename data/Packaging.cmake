@@ -16,7 +16,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tools it runs: wimlib's wimsplit, genisoimage for the new image, FUSE
 # for the read-only mount of the source.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "wimtools, genisoimage, fuse3")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, qt6-wayland")
+# --list-drives asks the disk service (udisks2); without it the rest works.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, qt6-wayland, udisks2")
 # The extended description; CPack puts the summary above it as the synopsis.
 set(CPACK_PACKAGE_DESCRIPTION
   "A Windows installation image keeps the system in sources/install.wim, which

@@ -298,6 +298,37 @@
     </message>
 </context>
 <context>
+    <name>DriveRules</name>
+    <message>
+        <source>Disk image %1</source>
+        <translation>Image disque %1</translation>
+    </message>
+    <message>
+        <source>%1 is a partition; choose the whole drive it is on.</source>
+        <translation>%1 est une partition&#xa0;; choisissez le disque entier qui la porte.</translation>
+    </message>
+    <message>
+        <source>%1 is a fixed disk of this computer, not a removable drive.</source>
+        <translation>%1 est un disque fixe de cet ordinateur, pas un disque amovible.</translation>
+    </message>
+    <message>
+        <source>%1 holds “%2”, which this computer is running from.</source>
+        <translation>%1 contient «&#xa0;%2&#xa0;», sur lequel cet ordinateur fonctionne.</translation>
+    </message>
+    <message>
+        <source>%1 holds swap space in use.</source>
+        <translation>%1 contient un espace d’échange en service.</translation>
+    </message>
+    <message>
+        <source>%1 is read-only.</source>
+        <translation>%1 est en lecture seule.</translation>
+    </message>
+    <message>
+        <source>%1 holds %2; the new installer needs %3.</source>
+        <translation>%1 contient %2&#xa0;; le nouvel installateur a besoin de %3.</translation>
+    </message>
+</context>
+<context>
     <name>IsoswmCli</name>
     <message>
         <source>“%1” already exists.</source>
@@ -406,6 +437,14 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>%1 is a folder; give the new image a file name</source>
         <translation>%1 est un dossier&#xa0;; donnez un nom de fichier à la nouvelle image</translation>
+    </message>
+    <message>
+        <source>isoswm-cli: the disk service (UDisks2) does not answer: %1</source>
+        <translation>isoswm-cli&#xa0;: le service des disques (UDisks2) ne répond pas&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>List the drives a Windows installer could be written to (removable drives and disk images attached as loop devices), one a line, and exit.</source>
+        <translation>Afficher les disques sur lesquels un installateur Windows pourrait être écrit (disques amovibles et images disque attachées comme périphériques loop), un par ligne, et quitter.</translation>
     </message>
 </context>
 <context>
@@ -564,6 +603,71 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>A Windows image is being converted</source>
         <translation>Une image Windows est en cours de conversion</translation>
+    </message>
+</context>
+<context>
+    <name>StickImage</name>
+    <message>
+        <source>The tool “%1” is missing.</source>
+        <translation>L’outil «&#xa0;%1&#xa0;» est absent.</translation>
+    </message>
+    <message>
+        <source>The USB installer could not be built.</source>
+        <translation>L’installateur USB n’a pas pu être construit.</translation>
+    </message>
+</context>
+<context>
+    <name>StickWriter</name>
+    <message>
+        <source>The USB drive could not be written.</source>
+        <translation>Le disque USB n’a pas pu être écrit.</translation>
+    </message>
+    <message>
+        <source>reading the image</source>
+        <translation>lecture de l’image</translation>
+    </message>
+    <message>
+        <source>writing the drive</source>
+        <translation>écriture du disque</translation>
+    </message>
+    <message>
+        <source>The write was cancelled.</source>
+        <translation>L’écriture a été annulée.</translation>
+    </message>
+    <message>
+        <source>reading the drive back</source>
+        <translation>relecture du disque</translation>
+    </message>
+    <message>
+        <source>The USB drive did not keep what was written to it.</source>
+        <translation>Le disque USB n’a pas gardé ce qui y a été écrit.</translation>
+    </message>
+    <message>
+        <source>The %1 bytes at %2 read back differently. The drive may be faulty, or smaller than it claims.</source>
+        <translation>Les %1 octets à la position %2 se relisent autrement. Le disque est peut-être défectueux, ou plus petit qu’il ne le prétend.</translation>
+    </message>
+    <message>
+        <source>The USB drive is smaller than the installer.</source>
+        <translation>Le disque USB est plus petit que l’installateur.</translation>
+    </message>
+    <message>
+        <source>%1 bytes needed, %2 there</source>
+        <translation>%1 octets nécessaires, %2 disponibles</translation>
+    </message>
+    <message>
+        <source>erasing the partition tables</source>
+        <translation>effacement des tables de partitions</translation>
+    </message>
+</context>
+<context>
+    <name>UDisksDrives</name>
+    <message>
+        <source>Permission to write to %1 was not given.</source>
+        <translation>L’autorisation d’écrire sur %1 n’a pas été donnée.</translation>
+    </message>
+    <message>
+        <source>%1 could not be opened: %2</source>
+        <translation>%1 n’a pas pu être ouvert&#xa0;: %2</translation>
     </message>
 </context>
 <context>

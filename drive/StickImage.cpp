@@ -1,0 +1,191 @@
+#include "StickImage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace StickImage {
+
+namespace {
+
+struct StickText {
+    Q_DECLARE_TR_FUNCTIONS(StickImage)
+};
+
+constexpr int kToolTimeoutMs = 30 * 60 * 1000;
+// Microsoft basic data: what Windows' own media tools give a FAT32 stick.
+const char *const kBasicDataType = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+
+// The system tools are in sbin, which a desktop user's PATH may lack.
+QString tool(const QString &name)
+{
+    const QString found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? QStandardPaths::findExecutable(
+                                 name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
+                           : found;
+}
+
+struct Ran {
+    bool ok = false;
+    QByteArray out;
+    QString failure; // what to tell when not ok
+};
+
+Ran run(const QString &name, const QStringList &arguments, const QByteArray &input = {})
+{
+    Ran ran;
+    const QString program = tool(name);
+    if (program.isEmpty()) {
+        ran.failure = StickText::tr("The tool “%1” is missing.").arg(name);
+        return ran;
+    }
+    QProcess process;
+    // mtools turns names into long FAT names through the locale's character set.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    environment.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    if (!process.waitForStarted()) {
+        ran.failure = program + QStringLiteral(": ") + process.errorString();
+        return ran;
+    }
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(kToolTimeoutMs);
+    ran.out = process.readAllStandardOutput();
+    ran.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (!ran.ok)
+        ran.failure = name + QStringLiteral(": ") +
+                      QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    return ran;
+}
+
+Error failed(const Ran &ran)
+{
+    return {StickText::tr("The USB installer could not be built."), ran.failure};
+}
+
+// "IMAGE@@1048576": the file system inside the image, for mtools.
+QString inside(const QString &image)
+{
+    return image + QStringLiteral("@@") + QString::number(kPartitionOffset);
+}
+
+QString fatPath(const QString &relative)
+{
+    return QStringLiteral("::/") + relative;
+}
+
+std::optional<Error> copyFolder(const QString &image, const QString &source,
+                                const QString &relative, const QStringList &excluded)
+{
+    const QDir folder(relative.isEmpty() ? source : source + QLatin1Char('/') + relative);
+    QStringList batch;
+    for (const QFileInfo &entry : folder.entryInfoList(
+             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString path =
+            relative.isEmpty() ? entry.fileName() : relative + QLatin1Char('/') + entry.fileName();
+        if (excluded.contains(path))
+            continue;
+        const bool leadsToExcluded = std::any_of(excluded.begin(), excluded.end(), [&](auto &x) {
+            return x.startsWith(path + QLatin1Char('/'));
+        });
+        if (!leadsToExcluded) {
+            batch << entry.filePath();
+            continue;
+        }
+        const Ran made =
+            run(QStringLiteral("mmd"), {QStringLiteral("-i"), inside(image), fatPath(path)});
+        if (!made.ok)
+            return failed(made);
+        if (auto error = copyFolder(image, source, path, excluded))
+            return error;
+    }
+    if (batch.isEmpty())
+        return std::nullopt;
+    // Folders whole, times kept; a name FAT already has (it ignores case) is
+    // given another rather than lost.
+    const Ran copied = run(QStringLiteral("mcopy"),
+                           QStringList{QStringLiteral("-s"), QStringLiteral("-m"),
+                                       QStringLiteral("-Q"), QStringLiteral("-D"),
+                                       QStringLiteral("a"), QStringLiteral("-i"), inside(image)} +
+                               batch + QStringList{fatPath(relative)});
+    return copied.ok ? std::nullopt : std::optional<Error>(failed(copied));
+}
+
+} // namespace
+
+QString fatLabel(const QString &volumeLabel)
+{
+    static const QString allowed = QStringLiteral("!#$%&'()-@^_`{}~ ");
+    QString label;
+    for (const QChar c : volumeLabel.toUpper()) {
+        if (label.size() == 11)
+            break;
+        const bool plain = (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || allowed.contains(c);
+        label += plain ? c : QLatin1Char('_');
+    }
+    label = label.trimmed();
+    return label.isEmpty() ? QStringLiteral("WINDOWS") : label;
+}
+
+std::optional<Error> create(const QString &image, qint64 size, const QString &label)
+{
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(size))
+        return Error{StickText::tr("The USB installer could not be built."),
+                     image + QStringLiteral(": ") + file.errorString(), ENOSPC};
+    file.close();
+    const QByteArray table = QByteArrayLiteral("label: gpt\nstart=2048, type=") + kBasicDataType +
+                             QByteArrayLiteral(", name=\"") + label.toUtf8() +
+                             QByteArrayLiteral("\"\n");
+    const Ran partitioned = run(QStringLiteral("sfdisk"),
+                                {QStringLiteral("--quiet"), QStringLiteral("--no-reread"),
+                                 QStringLiteral("--no-tell-kernel"), image},
+                                table);
+    if (!partitioned.ok)
+        return failed(partitioned);
+    // The partition's length as sfdisk laid it out (it keeps room for the
+    // backup table at the end).
+    const Ran dumped = run(QStringLiteral("sfdisk"), {QStringLiteral("--json"), image});
+    const QJsonArray partitions = QJsonDocument::fromJson(dumped.out)
+                                      .object()
+                                      .value(QStringLiteral("partitiontable"))
+                                      .toObject()
+                                      .value(QStringLiteral("partitions"))
+                                      .toArray();
+    const qint64 sectors = partitions.at(0).toObject().value(QStringLiteral("size")).toInteger();
+    if (!dumped.ok || sectors <= 0)
+        return failed(dumped.ok ? Ran{false, {}, QStringLiteral("sfdisk: no partition")} : dumped);
+    const Ran formatted = run(QStringLiteral("mformat"),
+                              {QStringLiteral("-i"), inside(image), QStringLiteral("-F"),
+                               QStringLiteral("-T"), QString::number(sectors), QStringLiteral("-H"),
+                               QString::number(kPartitionOffset / 512), QStringLiteral("-h"),
+                               QStringLiteral("255"), QStringLiteral("-s"), QStringLiteral("63"),
+                               QStringLiteral("-v"), fatLabel(label), QStringLiteral("::")});
+    return formatted.ok ? std::nullopt : std::optional<Error>(failed(formatted));
+}
+
+std::optional<Error> copyTree(const QString &image, const QString &source,
+                              const QStringList &excluded)
+{
+    return copyFolder(image, source, QString(), excluded);
+}
+
+std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder)
+{
+    const Ran copied = run(QStringLiteral("mcopy"),
+                           {QStringLiteral("-m"), QStringLiteral("-Q"), QStringLiteral("-D"),
+                            QStringLiteral("o"), QStringLiteral("-i"), inside(image), file,
+                            QStringLiteral("::") + folder + QLatin1Char('/')});
+    return copied.ok ? std::nullopt : std::optional<Error>(failed(copied));
+}
+
+} // namespace StickImage

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// A USB installer built as a file of the drive's exact size, without mounting
+// anything: a GPT with one Microsoft basic data partition from 1 MiB to the
+// end (sfdisk), formatted FAT32 (mformat) and filled file by file (mcopy), as
+// image builders fill FAT images.
+namespace StickImage {
+
+constexpr qint64 kPartitionOffset = 1 << 20;
+
+// What FAT takes of a volume label: 11 characters at most, upper case, the
+// characters it refuses replaced by '_'; "WINDOWS" when nothing is left.
+QString fatLabel(const QString &volumeLabel);
+
+// Makes `image`, sparse, `size` bytes, with the partition table and an empty
+// file system labelled `label`.
+std::optional<Error> create(const QString &image, qint64 size, const QString &label);
+
+// Copies the contents of the folder `source` into the file system's root,
+// folders and all, leaving out `excluded` (paths relative to `source`).
+std::optional<Error> copyTree(const QString &image, const QString &source,
+                              const QStringList &excluded = {});
+
+// Copies one file into the folder `folder` of the file system ("/sources").
+std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder);
+
+} // namespace StickImage

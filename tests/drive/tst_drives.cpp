@@ -1,0 +1,269 @@
+// Which drives may be written, from what the disk service says about them:
+// the rules as a table, and the real service (UDisks2) with loop devices.
+
+#include "StickImage.h"
+#include "StickWriter.h"
+#include "UDisksDrives.h"
+
+#include <QDBusObjectPath>
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <random>
+#include <unistd.h>
+
+namespace {
+
+struct Ran {
+    int code;
+    QString out;
+};
+
+Ran run(const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAll())};
+}
+
+DriveFacts stick()
+{
+    DriveFacts d;
+    d.device = "/dev/sdz";
+    d.vendor = "SanDisk";
+    d.model = "Cruzer Blade";
+    d.size = 16'000'000'000;
+    d.removable = true;
+    return d;
+}
+
+void write(const QString &path, qint64 bytes, char fill = 0)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QByteArray data(bytes, fill);
+    std::mt19937 random(bytes);
+    for (char &c : data)
+        c = fill ? fill : char(random());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == bytes);
+}
+
+QByteArray bytesAt(const QString &device, qint64 offset, qint64 length)
+{
+    QFile file(device);
+    return file.open(QIODevice::ReadOnly) && file.seek(offset) ? file.read(length) : QByteArray();
+}
+
+QString loopSetup(const QString &file)
+{
+    const Ran setup = run("udisksctl", {"loop-setup", "--no-user-interaction", "-f", file});
+    return setup.code == 0 ? setup.out.section(" as ", 1).section('.', 0, 0).trimmed() : QString();
+}
+
+QVariant paths(const QByteArrayList &list)
+{
+    QByteArrayList terminated;
+    for (const QByteArray &p : list)
+        terminated << p + '\0';
+    return QVariant::fromValue(terminated);
+}
+
+} // namespace
+
+class TestDrives : public QObject {
+    Q_OBJECT
+private slots:
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<qint64>("content");
+        QTest::addColumn<QString>("refused"); // part of the reason; empty when accepted
+        QTest::newRow("a USB stick") << "" << 6'000'000'000LL << "";
+        QTest::newRow("a disk image") << "loop" << 0LL << "";
+        QTest::newRow("a partition") << "partition" << 0LL << "/dev/sdz is a partition";
+        QTest::newRow("a fixed disk") << "fixed" << 0LL << "a fixed disk";
+        QTest::newRow("the system on it") << "/" << 0LL << "holds “/”";
+        QTest::newRow("the boot loader on it") << "/boot/efi" << 0LL << "“/boot/efi”";
+        QTest::newRow("the user's home on it") << "/home" << 0LL << "“/home”";
+        QTest::newRow("a data stick mounted") << "/media/u/DATA" << 0LL << "";
+        QTest::newRow("swap on it") << "swap" << 0LL << "swap space";
+        QTest::newRow("read-only") << "read-only" << 0LL << "read-only";
+        QTest::newRow("too small") << "" << 15'900'000'000LL << "holds 16.0 GB; the new";
+    }
+    void refusals()
+    {
+        QFETCH(QString, change);
+        QFETCH(qint64, content);
+        QFETCH(QString, refused);
+        DriveFacts d = stick();
+        d.partition = change == "partition";
+        d.removable = change != "fixed" && change != "loop";
+        d.loop = change == "loop";
+        d.backingFile = "/srv/images/stick.img";
+        d.swapInUse = change == "swap";
+        d.readOnly = change == "read-only";
+        if (change.startsWith('/'))
+            d.mountPoints << "/srv" << change;
+        const std::optional<QString> why = DriveRules::refusal(d, content, "/home/u");
+        QCOMPARE(why.value_or(QString()).contains(refused) && why.has_value() == !refused.isEmpty(),
+                 true);
+        QVERIFY(!why || why->contains(d.partition ? d.device : d.name()));
+    }
+
+    // A partition's mount points and swap count for the drive it is on; the
+    // drive's properties reach each of its block devices.
+    void factsFromTheServiceObjects()
+    {
+        const QString base = "/org/freedesktop/UDisks2/";
+        const QString block = "org.freedesktop.UDisks2.Block";
+        DiskObjects objects;
+        objects[QDBusObjectPath(base + "drives/Stick")]["org.freedesktop.UDisks2.Drive"] = {
+            {"Vendor", "Kingston"},
+            {"Model", "DataTraveler"},
+            {"ConnectionBus", "usb"},
+            {"Removable", false}};
+        objects[QDBusObjectPath(base + "block_devices/sdz")][block] = {
+            {"Device", QByteArray("/dev/sdz\0", 9)},
+            {"Size", qulonglong(32) << 30},
+            {"Drive", QVariant::fromValue(QDBusObjectPath(base + "drives/Stick"))}};
+        DiskInterfaces &part = objects[QDBusObjectPath(base + "block_devices/sdz1")];
+        part[block] = {{"Device", QByteArray("/dev/sdz1\0", 10)}, {"IdLabel", "CCCOMA_X64"}};
+        part["org.freedesktop.UDisks2.Partition"] = {
+            {"Table", QVariant::fromValue(QDBusObjectPath(base + "block_devices/sdz"))}};
+        part["org.freedesktop.UDisks2.Filesystem"] = {{"MountPoints", paths({"/"})}};
+        const QList<DriveFacts> facts = UDisksDrives::factsFrom(objects);
+        QCOMPARE(facts.size(), 2);
+        const DriveFacts &whole = facts[0], &partition = facts[1];
+        QCOMPARE(whole.device, QString("/dev/sdz"));
+        QVERIFY(whole.removable && !whole.partition && partition.partition);
+        QCOMPARE(whole.name(), QString("Kingston DataTraveler"));
+        QCOMPARE(whole.size, qint64(32) << 30);
+        QCOMPARE(whole.label, QString("CCCOMA_X64"));
+        QCOMPARE(whole.mountPoints, QStringList{"/"});
+        QVERIFY(DriveRules::refusal(whole, 0, "/root")->contains("“/”"));
+    }
+
+    // A stick built from a tree and written through the service to a loop
+    // device full of old data: one GPT partition at 1 MiB, FAT32 with the
+    // label, every file read back byte for byte, install.wim left out and the
+    // piece put in. Cut short, it has no partition table.
+    void writesAStick_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("written whole") << "";
+        QTest::newRow("cancelled mid-write") << "cancel";
+        QTest::newRow("a read-only drive") << "read-only";
+    }
+    void writesAStick()
+    {
+        QFETCH(QString, fault);
+        QTemporaryDir folder;
+        const QString tree = folder.filePath("tree"), image = folder.filePath("stick.img");
+        write(tree + "/setup.exe", 300'000);
+        write(tree + "/efi/boot/bootx64.efi", 4096);
+        write(tree + "/sources/install.wim", 1000);
+        write(tree + "/sources/boot.wim", 5 << 20);
+        write(tree + "/support/日本語/Ελληνικά файл ñ.txt", 10);
+        QVERIFY(QDir().mkpath(tree + "/support/empty"));
+        write(folder.filePath("install.swm"), 9 << 20);
+        QVERIFY(!StickImage::create(image, 96 << 20, "CCCOMA_X64FRE_EN-US_DV9"));
+        QVERIFY(!StickImage::copyTree(image, tree, {"sources/install.wim"}));
+        QVERIFY(!StickImage::copyFile(image, folder.filePath("install.swm"), "/sources"));
+
+        write(folder.filePath("drive"), 96 << 20, char(0xa5));
+        const QString device = loopSetup(folder.filePath("drive"));
+        QVERIFY(device.startsWith("/dev/loop"));
+        const auto detach = qScopeGuard([&] {
+            run("blockdev", {"--setrw", device}); // the flag outlives the loop device
+            run("losetup", {"-d", device});
+        });
+        if (fault == "read-only")
+            QCOMPARE(run("blockdev", {"--setro", device}).code, 0);
+        UDisksDrives drives;
+        QTRY_VERIFY(drives.refresh() && drives.find(device) && drives.find(device)->loop);
+        QString why;
+        const int fd = drives.openForWriting(*drives.find(device), &why);
+        QVERIFY2(fd >= 0 || fault == "read-only", qPrintable(why));
+        QList<StickWriter::Phase> phases;
+        const auto error = fd < 0 ? std::optional<Error>()
+                                  : StickWriter::write(image, fd, [&](auto phase, qint64, qint64) {
+                                        phases << phase;
+                                        return fault != "cancel" || phases.size() < 3;
+                                    });
+        ::close(fd);
+        if (!fault.isEmpty()) {
+            // Never a stick that looks finished: no table at either end, or untouched.
+            QVERIFY(fd < 0 || error);
+            QVERIFY(fault != "cancel" || error->code == ECANCELED);
+            for (const qint64 end : {0LL, (96LL << 20) - (1 << 20)})
+                QVERIFY(bytesAt(device, end, 1 << 20) ==
+                        QByteArray(1 << 20, fault == "cancel" ? 0 : char(0xa5)));
+            return;
+        }
+        QVERIFY2(!error, qPrintable(error ? error->message + error->details : QString()));
+        QVERIFY(phases.contains(StickWriter::Phase::Verifying));
+
+        const Ran table = run("sfdisk", {"-d", device});
+        QCOMPARE(table.out.count("start=        2048,"), 1);
+        QVERIFY(table.out.contains("type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
+        const Ran id = run("blkid", {"-p", "-O", "1048576", "-o", "export", device});
+        QVERIFY2(id.out.contains("TYPE=vfat\n") && id.out.contains("LABEL=CCCOMA_X64F\n"),
+                 qPrintable(id.out));
+        const Ran part =
+            run("losetup", {"-r", "-o", "1048576", "--sizelimit",
+                            QString::number((96 << 20) - (2 << 20)), "--show", "-f", device});
+        QVERIFY(part.code == 0);
+        const Ran checked = run("fsck.fat", {"-n", part.out.trimmed()});
+        run("losetup", {"-d", part.out.trimmed()});
+        QVERIFY2(checked.code == 0, qPrintable(checked.out));
+        const QString back = folder.filePath("back");
+        QVERIFY(QDir().mkpath(back));
+        QCOMPARE(run("mcopy", {"-s", "-n", "-i", device + "@@1M", "::/*", back}).code, 0);
+        QFile::remove(tree + "/sources/install.wim");
+        QFile::copy(folder.filePath("install.swm"), tree + "/sources/install.swm");
+        const Ran diff = run("diff", {"-r", tree, back});
+        QVERIFY2(diff.code == 0, qPrintable(diff.out));
+    }
+
+    // The real service: a disk image attached as a loop device is listed,
+    // with its size and name, and goes from the list when it is detached.
+    void followsLoopDevices()
+    {
+        QTemporaryDir folder;
+        const QString image = folder.filePath("stick.img");
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(64 << 20));
+        file.close();
+        UDisksDrives drives;
+        QVERIFY(drives.refresh());
+        QSignalSpy changed(&drives, &UDisksDrives::changed);
+        const QString device = loopSetup(image);
+        QVERIFY(device.startsWith("/dev/loop"));
+        // Every loop device is there, attached or not: it shows once attached.
+        QTRY_VERIFY(drives.find(device) && drives.find(device)->loop);
+        QVERIFY(!changed.isEmpty());
+        const DriveFacts loop = *drives.find(device);
+        QVERIFY(loop.loop && !loop.partition && !loop.readOnly);
+        QCOMPARE(loop.size, qint64(64) << 20);
+        QCOMPARE(loop.name(), QString("Disk image stick.img"));
+
+        const Ran listed = run(ISOSWM_BIN_DIR "/isoswm-cli", {"--list-drives"});
+        QCOMPARE(listed.code, 0);
+        QVERIFY2(listed.out.split('\n').contains(device + "\t67.1 MB\tDisk image stick.img"),
+                 qPrintable(listed.out));
+
+        const Ran gone = run("udisksctl", {"loop-delete", "--no-user-interaction", "-b", device});
+        QVERIFY2(gone.code == 0, qPrintable(gone.out));
+        QTRY_VERIFY(!drives.find(device)->loop);
+        QVERIFY(DriveRules::refusal(*drives.find(device), 0, "/root"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDrives)
+#include "tst_drives.moc"
