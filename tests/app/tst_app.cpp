@@ -12,7 +12,6 @@
 #include "MainWindow.h"
 #include "QNSHeaderSheetView.h"
 #include "QNSOvalButton.h"
-#include "QuitOnSignal.h"
 #include "ScriptedPrompts.h"
 #include "SleepInhibitor.h"
 #include "Translations.h"
@@ -207,24 +206,6 @@ private slots:
         QVERIFY(button->isEnabled() && button->title() == "Save...");
         QVERIFY(!processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
         QVERIFY(QDir(rig.tmpDir).isEmpty() && rig.window.detailLabel()->text().isEmpty());
-        QCOMPARE(rig.window.statusLabel()->text(), "Cancelled");
-    }
-
-    // A logout (SIGTERM) stops the conversion; the window is told to quit once
-    // cleanup has left nothing behind.
-    void terminationStopsThenQuits()
-    {
-        WindowRig rig;
-        QuitOnSignal quitOnSignal(&rig.controller);
-        QSignalSpy quit(&quitOnSignal, &QuitOnSignal::quitRequested);
-        rig.touch("wimsplit.hang");
-        QVERIFY(rig.startConversion());
-        QTRY_VERIFY(processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
-        ::raise(SIGTERM);
-        QTRY_COMPARE(quit.count(), 1);
-        QCOMPARE(quit.at(0).at(0).toInt(), SIGTERM);
-        QVERIFY(!processInPidFileAlive(rig.fakeDir + "/wimsplit.pid"));
-        QVERIFY(QDir(rig.tmpDir).isEmpty());
         QCOMPARE(rig.window.statusLabel()->text(), "Cancelled");
     }
 
