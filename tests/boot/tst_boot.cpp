@@ -1,6 +1,7 @@
 #include "BootImages.h"
 #include "BootReport.h"
 #include "ElTorito.h"
+#include "FakeVolume.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,13 +11,6 @@
 #include <QTest>
 
 namespace {
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray randomBytes(qsizetype size, quint32 seed)
 {
@@ -56,11 +50,11 @@ private slots:
     {
         QVERIFY(m_work.isValid());
         m_tree = m_work.filePath("tree");
-        QVERIFY(writeBytes(m_tree + "/boot/etfsboot.com", randomBytes(4096, 1)));
-        QVERIFY(writeBytes(m_tree + "/efi/microsoft/boot/efisys.bin", randomBytes(2048, 2)));
-        QVERIFY(writeBytes(m_tree + "/disk/hd.img", hardDiskImage()));
-        QVERIFY(writeBytes(m_tree + "/floppy.img", randomBytes(1440 * 1024, 3)));
-        QVERIFY(writeBytes(m_tree + "/sources/setup.txt", "setup"));
+        FakeVolume::write(m_tree + "/boot/etfsboot.com", randomBytes(4096, 1));
+        FakeVolume::write(m_tree + "/efi/microsoft/boot/efisys.bin", randomBytes(2048, 2));
+        FakeVolume::write(m_tree + "/disk/hd.img", hardDiskImage());
+        FakeVolume::write(m_tree + "/floppy.img", randomBytes(1440 * 1024, 3));
+        FakeVolume::write(m_tree + "/sources/setup.txt", "setup");
         const QString boot = "-quiet -R -input-charset utf-8 -c boot.catalog "
                              "-b boot/etfsboot.com -no-emul-boot -boot-load-size 8 "
                              "-eltorito-alt-boot -e efi/microsoft/boot/efisys.bin -no-emul-boot "
