@@ -169,8 +169,8 @@ private slots:
         if (fault == "busy")
             QTRY_COMPARE(QFile::symLinkTarget(proc + "fd/3"), file);
         if (fault == "stuck reader")
-            QTRY_VERIFY(
-                FakeVolume::read(proc + "syscall").startsWith(QByteArray::number(SYS_openat) + ' '));
+            QTRY_VERIFY(FakeVolume::read(proc + "syscall")
+                            .startsWith(QByteArray::number(SYS_openat) + ' '));
 
         QElapsedTimer took;
         took.start();
