@@ -128,8 +128,7 @@ private slots:
         const bool oldDestination = !QFileInfo::exists(h.destination);
         if (oldDestination)
             FakeVolume::write(h.destination, "OLD");
-        h.start();
-        const bool ended = h.waitForEnd();
+        const bool ended = h.convert();
         ::setrlimit(RLIMIT_FSIZE, &oldLimit);
         QVERIFY(ended);
         QCOMPARE(*h.ended, false);
@@ -186,8 +185,7 @@ private slots:
             FakeVolume::write(large, QByteArray(64 << 20, 'x'));
         QPointer<QNTaskWrapperWithBlocks> oldSplit, oldBuild;
         if (stage == "second copy") {
-            h.start();
-            QVERIFY(h.waitForEnd() && *h.ended);
+            QVERIFY(h.convert() && *h.ended);
             oldSplit = h.controller->splitWrapper();
             oldBuild = h.controller->createISOTask();
             QFile::remove(h.destination);
@@ -262,15 +260,14 @@ private slots:
         Harness h;
         // Busy for a moment after the copy: tried again, and the conversion goes on.
         h.touch("unmount.busy", "2");
-        h.start();
-        QVERIFY(h.waitForEnd() && *h.ended);
+        QVERIFY(h.convert() && *h.ended);
         QCOMPARE(h.callsOf("hdiutil").filter("unmount").size(), 3);
 
         // Busy for good: the conversion still finishes, and cleanup detaches the
         // volume by force, saying so.
         h.touch("unmount.busy", "1000");
         QFile::remove(h.destination);
-        QVERIFY(h.again() && *h.ended);
+        QVERIFY(h.convert() && *h.ended);
         QVERIFY(h.calls().contains("hdiutil\tunmount\t-force\t" + h.volume));
         QCOMPARE(h.matching("log:").filter("detaching it by force").size(), 1);
     }
@@ -292,8 +289,7 @@ private slots:
         QVERIFY(holder.create(live));
         QDir().mkpath(foreign);
 
-        h.start();
-        QVERIFY(h.waitForEnd() && *h.ended);
+        QVERIFY(h.convert() && *h.ended);
         QVERIFY(!QFileInfo::exists(dead) && !QFileInfo::exists(partial));
         QCOMPARE(h.leftoverTemporaryFolders(), (QStringList{"iso-LIVE01", "iso-OTHER1"}));
         QCOMPARE(h.matching("log:removed what an earlier run left: ").size(), 1);
