@@ -256,8 +256,7 @@ private slots:
         const Prompts::SavePanel panel{{"iso"}, name};
         QCOMPARE(prompts.runSavePanel(panel), existing);
         QVERIFY(prefilled.value(0) == name && questions.value(0).contains(name + ".iso"));
-        QFile file(existing);
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "an older ISO");
+        QCOMPARE(FakeVolume::read(existing), "an older ISO");
         QCOMPARE(prompts.runSavePanel(panel), out.filePath("new.ISO"));
         QCOMPARE(prompts.runSavePanel(panel), std::nullopt);
         QVERIFY(script.steps.empty() && questions.size() == 2 && sizeRoom >= 0);
