@@ -1,6 +1,7 @@
 #include "BootImages.h"
 #include "BootReport.h"
 #include "ElTorito.h"
+#include "FakeVolume.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,13 +11,6 @@
 #include <QTest>
 
 namespace {
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray randomBytes(qsizetype size, quint32 seed)
 {
@@ -56,11 +50,11 @@ private slots:
     {
         QVERIFY(m_work.isValid());
         m_tree = m_work.filePath("tree");
-        QVERIFY(writeBytes(m_tree + "/boot/etfsboot.com", randomBytes(4096, 1)));
-        QVERIFY(writeBytes(m_tree + "/efi/microsoft/boot/efisys.bin", randomBytes(2048, 2)));
-        QVERIFY(writeBytes(m_tree + "/disk/hd.img", hardDiskImage()));
-        QVERIFY(writeBytes(m_tree + "/floppy.img", randomBytes(1440 * 1024, 3)));
-        QVERIFY(writeBytes(m_tree + "/sources/setup.txt", "setup"));
+        FakeVolume::write(m_tree + "/boot/etfsboot.com", randomBytes(4096, 1));
+        FakeVolume::write(m_tree + "/efi/microsoft/boot/efisys.bin", randomBytes(2048, 2));
+        FakeVolume::write(m_tree + "/disk/hd.img", hardDiskImage());
+        FakeVolume::write(m_tree + "/floppy.img", randomBytes(1440 * 1024, 3));
+        FakeVolume::write(m_tree + "/sources/setup.txt", "setup");
         const QString boot = "-quiet -R -input-charset utf-8 -c boot.catalog "
                              "-b boot/etfsboot.com -no-emul-boot -boot-load-size 8 "
                              "-eltorito-alt-boot -e efi/microsoft/boot/efisys.bin -no-emul-boot "
@@ -78,39 +72,34 @@ private slots:
         QTest::addColumn<int>("kept");         // bytes of it, -1 for all
         QTest::addColumn<QString>("patch");    // "offset=byte" in hex, comma-separated
         QTest::addColumn<QString>("expected"); // the entries with their sections, or "!" error
+        const auto row = [](const char *tag, const char *file, int kept, const char *patch,
+                            const QString &expected) {
+            QTest::newRow(tag) << file << kept << patch << expected;
+        };
         const QString sections = "BIOS y none 0x0000 8 35 s0; UEFI y none 0x0000 4 37 s1; "
                                  "UEFI y none 0x0000 8 38 s1; BIOS y none 0x0000 4 34 s2";
-        QTest::newRow("BIOS only") << "bios.cat" << -1 << ""
-                                   << "BIOS y none 0x0000 4 33 s0";
-        QTest::newRow("UEFI only") << "uefi.cat" << -1 << ""
-                                   << "UEFI y none 0x0000 4 32 s0";
-        QTest::newRow("both, as on a Windows disc")
-            << "both.cat" << -1 << ""
-            << "BIOS y none 0x0000 8 887 s0; UEFI y none 0x0000 4 889 s1";
-        QTest::newRow("a section of two entries") << "sections.cat" << -1 << "" << sections;
+        row("BIOS only", "bios.cat", -1, "", "BIOS y none 0x0000 4 33 s0");
+        row("UEFI only", "uefi.cat", -1, "", "UEFI y none 0x0000 4 32 s0");
+        row("both, as on a Windows disc", "both.cat", -1, "",
+            "BIOS y none 0x0000 8 887 s0; UEFI y none 0x0000 4 889 s1");
+        row("a section of two entries", "sections.cat", -1, "", sections);
         // Its first entry now has one extension record, which is skipped.
-        QTest::newRow("an entry with an extension")
-            << "sections.cat" << -1 << "42=1,61=20,80=44"
-            << QString(sections).remove("UEFI y none 0x0000 8 38 s1; ");
-        QTest::newRow("cut in the first entries") << "both.cat" << 40 << ""
-                                                  << "!the boot catalog is truncated: 40 bytes";
-        QTest::newRow("cut in a section header")
-            << "both.cat" << 80 << ""
-            << "!the boot catalog is truncated inside a section header";
-        QTest::newRow("cut in a section's entries")
-            << "sections.cat" << 128 << ""
-            << "!the boot catalog is truncated inside section 1";
-        QTest::newRow("cut before the last section")
-            << "sections.cat" << 160 << ""
-            << "!the boot catalog is truncated before its last section";
-        QTest::newRow("damaged validation entry")
-            << "both.cat" << -1 << "4=ff"
-            << "!the boot catalog's validation entry is damaged";
-        QTest::newRow("damaged section header") << "both.cat" << -1 << "40=6e"
-                                                << "!the boot catalog is damaged: 0x6E at byte 64";
-        QTest::newRow("damaged emulation type")
-            << "both.cat" << -1 << "61=0f"
-            << "!the boot catalog is damaged: an entry of section 1 has emulation type 0x0F";
+        row("an entry with an extension", "sections.cat", -1, "42=1,61=20,80=44",
+            QString(sections).remove("UEFI y none 0x0000 8 38 s1; "));
+        row("cut in the first entries", "both.cat", 40, "",
+            "!the boot catalog is truncated: 40 bytes");
+        row("cut in a section header", "both.cat", 80, "",
+            "!the boot catalog is truncated inside a section header");
+        row("cut in a section's entries", "sections.cat", 128, "",
+            "!the boot catalog is truncated inside section 1");
+        row("cut before the last section", "sections.cat", 160, "",
+            "!the boot catalog is truncated before its last section");
+        row("damaged validation entry", "both.cat", -1, "4=ff",
+            "!the boot catalog's validation entry is damaged");
+        row("damaged section header", "both.cat", -1, "40=6e",
+            "!the boot catalog is damaged: 0x6E at byte 64");
+        row("damaged emulation type", "both.cat", -1, "61=0f",
+            "!the boot catalog is damaged: an entry of section 1 has emulation type 0x0F");
     }
     void savedCatalogs()
     {

@@ -112,8 +112,8 @@ public:
     {
         return QTest::qWaitFor([this] { return ended.has_value(); }, ms);
     }
-    // Runs a whole conversion again, from a clean slate of events.
-    bool again()
+    // Presses the main button and waits for that conversion to end.
+    bool convert()
     {
         ended.reset();
         start();

@@ -13,11 +13,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static bool isRoot()
-{
-    return ::geteuid() == 0;
-}
-
 // Ways to spoil a fake volume or its surroundings, by name, for the tables.
 static void prepare(Harness &h, const QString &scenario)
 {
@@ -43,6 +38,25 @@ static void prepare(Harness &h, const QString &scenario)
         const QByteArray folder = QFile::encodeName(
             scenario.endsWith("temporary folder") ? h.tmpDir : h.root.filePath("out"));
         QCOMPARE(::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16m"), 0);
+    } else if (scenario == "file size limit") {
+        // Files may not grow past 3 MiB in this process: the copy of a 4 MiB
+        // file fails with a real error, even for root.
+        FakeVolume::write(h.volume + "/sources/zz-large.bin", QByteArray(4 << 20, 'x'));
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit;
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 3 << 20;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    } else if (scenario == "immutable sources") {
+        // The staging copy's sources folder is made immutable once the copy is
+        // done, and writable again for cleanup.
+        h.onLog = [&h](const QString &line) {
+            const QString sources = h.controller->isoTempFolder() + "/sources";
+            if (line == "unmounting ISO")
+                QProcess::execute("chattr", {"+i", sources});
+            if (line == "cleaning up")
+                QProcess::execute("chattr", {"-i", sources});
+        };
     } else if (scenario == "corrupt while building") {
         h.touch("wimsplit.corrupt", "");
         h.touch("makehybrid.hang", "");
@@ -99,9 +113,11 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(bool, copied);
         QFETCH(bool, built);
-        if ((scenario.startsWith("small ") || scenario == "immutable sources") && !isRoot())
+        if ((scenario.startsWith("small ") || scenario == "immutable sources") && ::geteuid() != 0)
             QSKIP("a small tmpfs and chattr need root");
         Harness h;
+        rlimit oldLimit;
+        ::getrlimit(RLIMIT_FSIZE, &oldLimit);
         prepare(h, scenario);
         const auto unmountTmpfs = qScopeGuard([&] {
             ::umount2(QFile::encodeName(h.tmpDir).constData(), MNT_DETACH);
@@ -112,10 +128,8 @@ private slots:
         const bool oldDestination = !QFileInfo::exists(h.destination);
         if (oldDestination)
             FakeVolume::write(h.destination, "OLD");
-        arrangeFailure(h, scenario);
-        h.start();
-        const bool ended = h.waitForEnd();
-        ::setrlimit(RLIMIT_FSIZE, &m_oldLimit);
+        const bool ended = h.convert();
+        ::setrlimit(RLIMIT_FSIZE, &oldLimit);
         QVERIFY(ended);
         QCOMPARE(*h.ended, false);
         const QStringList errors = h.matching("error:");
@@ -171,8 +185,7 @@ private slots:
             FakeVolume::write(large, QByteArray(64 << 20, 'x'));
         QPointer<QNTaskWrapperWithBlocks> oldSplit, oldBuild;
         if (stage == "second copy") {
-            h.start();
-            QVERIFY(h.waitForEnd() && *h.ended);
+            QVERIFY(h.convert() && *h.ended);
             oldSplit = h.controller->splitWrapper();
             oldBuild = h.controller->createISOTask();
             QFile::remove(h.destination);
@@ -247,15 +260,14 @@ private slots:
         Harness h;
         // Busy for a moment after the copy: tried again, and the conversion goes on.
         h.touch("unmount.busy", "2");
-        h.start();
-        QVERIFY(h.waitForEnd() && *h.ended);
+        QVERIFY(h.convert() && *h.ended);
         QCOMPARE(h.callsOf("hdiutil").filter("unmount").size(), 3);
 
         // Busy for good: the conversion still finishes, and cleanup detaches the
         // volume by force, saying so.
         h.touch("unmount.busy", "1000");
         QFile::remove(h.destination);
-        QVERIFY(h.again() && *h.ended);
+        QVERIFY(h.convert() && *h.ended);
         QVERIFY(h.calls().contains("hdiutil\tunmount\t-force\t" + h.volume));
         QCOMPARE(h.matching("log:").filter("detaching it by force").size(), 1);
     }
@@ -277,40 +289,11 @@ private slots:
         QVERIFY(holder.create(live));
         QDir().mkpath(foreign);
 
-        h.start();
-        QVERIFY(h.waitForEnd() && *h.ended);
+        QVERIFY(h.convert() && *h.ended);
         QVERIFY(!QFileInfo::exists(dead) && !QFileInfo::exists(partial));
         QCOMPARE(h.leftoverTemporaryFolders(), (QStringList{"iso-LIVE01", "iso-OTHER1"}));
         QCOMPARE(h.matching("log:removed what an earlier run left: ").size(), 1);
         QCOMPARE(h.destinationFolder(), QStringList{"Win10_x64.iso-split"});
-    }
-
-private:
-    rlimit m_oldLimit{};
-
-    void arrangeFailure(Harness &h, const QString &scenario)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_oldLimit);
-        if (scenario == "file size limit") {
-            // Files may not grow past 3 MiB in this process: the copy of a 4 MiB
-            // file fails with a real error, even for root.
-            FakeVolume::write(h.volume + "/sources/zz-large.bin", QByteArray(4 << 20, 'x'));
-            ::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = m_oldLimit;
-            limit.rlim_cur = 3 << 20;
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        if (scenario == "immutable sources") {
-            // The staging copy's sources folder is made immutable once the copy is
-            // done, and writable again for cleanup.
-            h.onLog = [&h](const QString &line) {
-                const QString sources = h.controller->isoTempFolder() + "/sources";
-                if (line == "unmounting ISO")
-                    QProcess::execute("chattr", {"+i", sources});
-                if (line == "cleaning up")
-                    QProcess::execute("chattr", {"-i", sources});
-            };
-        }
     }
 };
 

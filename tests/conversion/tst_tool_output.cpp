@@ -16,18 +16,14 @@ static QByteArray saved(const char *name)
     return f.readAll();
 }
 
-static QByteArray savedInfo()
-{
-    return saved("hdiutil-info.plist");
-}
-
 // What the disk tools print, read the way the conversion reads it.
 class TestToolOutput : public QObject {
     Q_OBJECT
 private slots:
     void attachedImagesFromXmlAndBinary()
     {
-        const std::vector<AttachedImage> fromXml = parseAttachedImages(savedInfo());
+        const QByteArray xml = saved("hdiutil-info.plist");
+        const std::vector<AttachedImage> fromXml = parseAttachedImages(xml);
         QCOMPARE(fromXml.size(), size_t(2));
         QCOMPARE(fromXml[0].imagePath, QString("/Users/me/Downloads/Win10_22H2_English_x64.iso"));
         QCOMPARE(fromXml[0].mountPoints, QStringList{"/Volumes/CCCOMA_X64FRE_EN-US_DV9"});
@@ -35,7 +31,6 @@ private slots:
         QVERIFY(fromXml[1].mountPoints.isEmpty());
 
         plist_t root = nullptr;
-        const QByteArray xml = savedInfo();
         plist_from_xml(xml.constData(), uint32_t(xml.size()), &root);
         QVERIFY(root);
         char *bin = nullptr;

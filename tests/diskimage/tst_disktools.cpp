@@ -4,6 +4,7 @@
 // and, as root, also as a second user (nobody), whose mounts root leaves alone.
 
 #include "DiskTestSupport.h"
+#include "FakeVolume.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -16,12 +17,6 @@
 using namespace DiskTest;
 
 namespace {
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool saysInOneLine(const QByteArray &err, const QByteArray &text)
 {
@@ -174,8 +169,8 @@ private slots:
         if (fault == "busy")
             QTRY_COMPARE(QFile::symLinkTarget(proc + "fd/3"), file);
         if (fault == "stuck reader")
-            QTRY_VERIFY(
-                contentsOf(proc + "syscall").startsWith(QByteArray::number(SYS_openat) + ' '));
+            QTRY_VERIFY(FakeVolume::read(proc + "syscall")
+                            .startsWith(QByteArray::number(SYS_openat) + ' '));
 
         QElapsedTimer took;
         took.start();

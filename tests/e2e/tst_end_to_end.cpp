@@ -101,29 +101,13 @@ class TestEndToEnd : public QObject {
         QDir().mkpath(runtime);
         ::chown(QFile::encodeName(runtime).constData(), uid, uid);
         ::chmod("/dev/fuse", 0666);
-        return QStringList{"setpriv",
-                           "--reuid",
-                           QString::number(uid),
-                           "--regid",
-                           QString::number(uid),
-                           "--clear-groups",
-                           "env",
-                           "XDG_RUNTIME_DIR=" + runtime} +
-               command;
+        return QString("setpriv --reuid %1 --regid %1 --clear-groups env").arg(uid).split(' ')
+               << "XDG_RUNTIME_DIR=" + runtime << command;
     }
     Ran runAs(int uid, const QStringList &command)
     {
         const QStringList line = asUser(uid, command);
         return run(line[0], line.mid(1));
-    }
-    QString attachAs(int uid, const QString &image)
-    {
-        const Ran r = runAs(uid, {kHdiutil, "attach", image});
-        return QString::fromUtf8(r.out).section('\t', -1).trimmed();
-    }
-    void detachAs(int uid, const QString &mountPoint)
-    {
-        runAs(uid, {kHdiutil, "unmount", mountPoint});
     }
 
     // Nothing of a run is left: no temporary files, no mount, no process.
@@ -256,11 +240,9 @@ private slots:
         const Ran verified = run("wimverify", QStringList{sources + "/install.swm"} + reference);
         QVERIFY2(verified.code == 0, (verified.out + verified.err).constData());
         // Every edition keeps its name, description and files.
-        QString source = editionsOf(mounted[0] + "/sources/" + image);
-        QString split = editionsOf(sources + "/install.swm", reference);
-        source.remove(QRegularExpression("Compression:[^\n]*\n"));
-        split.remove(QRegularExpression("Compression:[^\n]*\n"));
-        QCOMPARE(split, source);
+        const QRegularExpression compression("Compression:[^\n]*\n");
+        QCOMPARE(editionsOf(sources + "/install.swm", reference).remove(compression),
+                 editionsOf(mounted[0] + "/sources/" + image).remove(compression));
         QCOMPARE(diffTrees(mounted[0], mounted[1], {"install.*", "install*.swm"}), QString());
     }
     // With --bootable the new image boots as the source does: the same entries,
@@ -348,7 +330,9 @@ private slots:
         const QStringList arguments{"--verbose", m_sample, out};
         QString otherMount;
         if (fault == "other user")
-            otherMount = attachAs(65534, m_sample);
+            otherMount = QString::fromUtf8(runAs(65534, {kHdiutil, "attach", m_sample}).out)
+                             .section('\t', -1)
+                             .trimmed();
         cli.start(kCli, arguments);
         // Piped, the copy is one line; the log names the file it is at.
         const QRegularExpression waitFor(fault == "sigkill" ? "Creating ISO"
@@ -415,7 +399,7 @@ private slots:
             // owner in, root included).
             QVERIFY(ourMounts().contains(otherMount));
             QCOMPARE(runAs(65534, {"test", "-f", otherMount + "/setup.exe"}).code, 0);
-            detachAs(65534, otherMount);
+            runAs(65534, {kHdiutil, "unmount", otherMount});
         }
         if (fault == "sigkill") {
             // Every child went with it; the next run clears what it left.

@@ -1,3 +1,4 @@
+#include "FakeVolume.h"
 #include "FileSystem.h"
 #include "PropertyList.h"
 
@@ -40,11 +41,7 @@ void make(const QString &root, const QStringList &items)
     }
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+constexpr auto readFile = &FakeVolume::read;
 
 int statMode(const QString &path)
 {

@@ -13,23 +13,12 @@ struct Recorder {
     QStringList events, output, errors;
     std::function<void()> onEnd;
 
-    void record(QStringList &to, const char *event, const QString &t)
-    {
-        events << event;
-        to << t;
-    }
-    void ended()
-    {
-        events << "end";
-        if (onEnd)
-            onEnd();
-    }
     std::unique_ptr<QNTaskWrapperWithBlocks> make(const QStringList &arguments)
     {
         return std::make_unique<QNTaskWrapperWithBlocks>(
-            [this] { events << "start"; }, [this] { ended(); },
-            [this](const QString &t) { record(output, "out", t); },
-            [this](const QString &t) { record(errors, "err", t); }, arguments);
+            [this] { events << "start"; }, [this] { events << "end", onEnd ? onEnd() : void(); },
+            [this](const QString &t) { events << "out", output << t; },
+            [this](const QString &t) { events << "err", errors << t; }, arguments);
     }
 };
 

@@ -2,7 +2,7 @@
 
 // A folder laid out like a mounted Windows installation image, and the scenario
 // folder of the fake disk tools (tests/fakes) that "attach" it. Shared by the
-// controller, terminal front end and window tests.
+// controller, terminal front end and window tests; its file helpers by others.
 
 #include "ProcessFiles.h"
 
@@ -116,7 +116,7 @@ public:
     QStringList leftoverTemporaryFolders() const { return entries(tmpDir); }
     QStringList destinationFolder() const { return entries(root.filePath("out")); }
 
-    QByteArray read(const QString &path) const
+    static QByteArray read(const QString &path)
     {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

@@ -1,6 +1,7 @@
 // WimImage on small images made with the real wimlib tools: plain LZX, solid,
 // ESD-like, three editions sharing their files, split sets.
 
+#include "FakeVolume.h"
 #include "WimImage.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@ using Outcome = WimImage::Outcome;
 const QStringList kNames = {"Windows 11 Home", "Windows 11 Pro", "Windows 11 Pro N"};
 const QStringList kFlags = {"Core", "Professional", "ProfessionalN"};
 const quint64 kDataBytes = 8 * 300000 + 6 * 50000 + 200000;
+constexpr auto writeFile = &FakeVolume::write;
 
 bool tool(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
@@ -28,13 +30,6 @@ bool tool(const QString &program, const QStringList &arguments, QString *output 
     if (!ok)
         qWarning() << program << arguments << p.readAllStandardError();
     return ok;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
 }
 
 // Each path of one image with its attributes, time and the hash of its data.
