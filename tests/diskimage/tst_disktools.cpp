@@ -185,7 +185,10 @@ private slots:
         }
         if (fault == "stuck reader") {
             QVERIFY(reader.waitForFinished(2000) && reader.exitCode() != 0);
-            QVERIFY(reader.readAllStandardError().contains("connection abort"));
+            // Aborted in the server, or turned away by the connection's end
+            // when it had not got that far: released either way.
+            const QByteArray said = reader.readAllStandardError();
+            QVERIFY2(said.contains("connection abort") || said.contains("not connected"), said);
         }
         verifyNothingLeft(folder);
     }
