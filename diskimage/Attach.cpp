@@ -248,7 +248,8 @@ int attach(const std::vector<std::string> &args)
         if ((!opened && (errno != ENOENT || attempt == kMaxFolderAttempts)) ||
             (opened && !folderLock.lock()))
             return fail(lockPath + ": " + std::strerror(errno));
-        if (opened && folderLock.names(lockPath))
+        // The state folder may have gone just before the lock file did.
+        if (opened && folderLock.names(lockPath) && RuntimeFolder::prepare(folder, &error))
             break;
         if (attempt == kMaxFolderAttempts)
             return fail(lockPath + ": removed again and again while waiting for it");

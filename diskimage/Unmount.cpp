@@ -77,14 +77,14 @@ bool serverEnded(FileLock &server, const std::optional<ServerRecord> &record, in
 void removeLeftovers(const std::string &mountPoint, const FileLock &server)
 {
     FileLock folderLock;
-    if (folderLock.open(RuntimeFolder::folderLockPath(mountPoint), false))
-        folderLock.lockWithin(kShortWaitMs);
+    const bool held = folderLock.open(RuntimeFolder::folderLockPath(mountPoint), false) &&
+                      folderLock.lockWithin(kShortWaitMs);
     rmdir(mountPoint.c_str());
     // Left behind only by a server that did not end by itself.
     const std::string serverLockPath = RuntimeFolder::serverLockPath(mountPoint);
     if (server.names(serverLockPath))
         unlink(serverLockPath.c_str());
-    if (folderLock.isOpen())
+    if (held)
         RuntimeFolder::removeIfUnused(mountPoint);
 }
 

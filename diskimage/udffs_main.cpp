@@ -167,11 +167,11 @@ int serve(fuse *fs, const Arguments &args, int ownerFd)
 void removeMountPoint(const std::string &mountPoint)
 {
     FileLock folderLock;
-    if (folderLock.open(RuntimeFolder::folderLockPath(mountPoint), false))
-        folderLock.lockWithin(kFolderLockWaitMs);
+    const bool held = folderLock.open(RuntimeFolder::folderLockPath(mountPoint), false) &&
+                      folderLock.lockWithin(kFolderLockWaitMs);
     rmdir(mountPoint.c_str());
     unlink(RuntimeFolder::serverLockPath(mountPoint).c_str());
-    if (folderLock.isOpen())
+    if (held)
         RuntimeFolder::removeIfUnused(mountPoint);
 }
 

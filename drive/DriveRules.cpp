@@ -47,6 +47,10 @@ std::optional<QString> refusal(const DriveFacts &drive, qint64 contentBytes, con
     if (drive.partition)
         return DriveText::tr("%1 is a partition; choose the whole drive it is on.")
             .arg(drive.device);
+    if (drive.size <= 0)
+        return DriveText::tr("%1 holds no medium.").arg(drive.name());
+    if (drive.optical)
+        return DriveText::tr("%1 is an optical drive.").arg(drive.name());
     if (!drive.removable && !drive.loop)
         return DriveText::tr("%1 is a fixed disk of this computer, not a removable drive.")
             .arg(drive.name());

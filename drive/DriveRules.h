@@ -19,6 +19,7 @@ struct DriveFacts {
     bool removable = false; // removable medium or drive, or on USB
     bool readOnly = false;
     bool canPowerOff = false;
+    bool optical = false;
     QStringList mountPoints; // of the device and of its partitions
     bool swapInUse = false;
 

@@ -57,7 +57,12 @@ Ran run(const QString &name, const QStringList &arguments, const QByteArray &inp
     }
     process.write(input);
     process.closeWriteChannel();
-    process.waitForFinished(kToolTimeoutMs);
+    if (!process.waitForFinished(kToolTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        ran.failure = StickText::tr("%1 did not finish.").arg(name);
+        return ran;
+    }
     ran.out = process.readAllStandardOutput();
     ran.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (!ran.ok)
@@ -77,6 +82,16 @@ QString inside(const QString &image)
     return image + QStringLiteral("@@") + QString::number(kPartitionOffset);
 }
 
+// mtools would change such a name without a word, or drop its characters
+// beyond the 16-bit range of FAT's long names.
+bool fitsFat(const QString &name)
+{
+    static const QString reserved = QStringLiteral("\"*/:<>?\\|");
+    return std::none_of(name.begin(), name.end(), [](QChar c) {
+        return c.isSurrogate() || c.unicode() < 0x20 || reserved.contains(c);
+    });
+}
+
 QString fatPath(const QString &relative)
 {
     return QStringLiteral("::/") + relative;
@@ -91,6 +106,9 @@ std::optional<Error> copyFolder(const QString &image, const QString &source,
              QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString path =
             relative.isEmpty() ? entry.fileName() : relative + QLatin1Char('/') + entry.fileName();
+        if (!fitsFat(entry.fileName()))
+            return Error{StickText::tr("The USB installer could not be built."),
+                         StickText::tr("“%1” is a name FAT32 cannot hold.").arg(path)};
         if (excluded.contains(path))
             continue;
         const bool leadsToExcluded = std::any_of(excluded.begin(), excluded.end(), [&](auto &x) {
@@ -144,7 +162,7 @@ std::optional<Error> create(const QString &image, qint64 size, const QString &la
                      image + QStringLiteral(": ") + file.errorString(), ENOSPC};
     file.close();
     const QByteArray table = QByteArrayLiteral("label: gpt\nstart=2048, type=") + kBasicDataType +
-                             QByteArrayLiteral(", name=\"") + label.toUtf8() +
+                             QByteArrayLiteral(", name=\"") + fatLabel(label).toUtf8() +
                              QByteArrayLiteral("\"\n");
     const Ran partitioned = run(QStringLiteral("sfdisk"),
                                 {QStringLiteral("--quiet"), QStringLiteral("--no-reread"),

@@ -151,9 +151,17 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
     if (ioctl(drive, BLKGETSIZE64, &driveSize) != 0)
         driveSize = uint64_t(lseek(drive, 0, SEEK_END));
     const qint64 size = info.st_size;
-    if (qint64(driveSize) < size || size < 2 * kTables)
-        return Error{WriterText::tr("The USB drive is smaller than the installer."),
-                     WriterText::tr("%1 bytes needed, %2 there").arg(size).arg(driveSize)};
+    // The backup table belongs on the drive's last sectors, and the layout is
+    // one of 512-byte sectors.
+    int sectorSize = 512;
+    ioctl(drive, BLKSSZGET, &sectorSize);
+    if (qint64(driveSize) != size || size < 2 * kTables || sectorSize != 512)
+        return Error{WriterText::tr("The installer was not made for this drive."),
+                     WriterText::tr("%1 bytes in 512-byte sectors made, %2 in %3-byte sectors "
+                                    "there")
+                         .arg(size)
+                         .arg(driveSize)
+                         .arg(sectorSize)};
 
     Buffer buffer(static_cast<char *>(std::aligned_alloc(kAlignment, kChunk)), &std::free);
     // No partition table from here on until the new one goes on last; a write
@@ -179,7 +187,7 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
     QList<Chunk> chunks;
     std::optional<Error> error;
     for (const Range &range : ranges) {
-        if (range.start == 0 && fdatasync(drive) != 0) // the data is down before the tables
+        if (range.start == size - kTables && fdatasync(drive) != 0) // the data before the tables
             return systemError(errno, WriterText::tr("writing the drive"));
         if (!copyRange(image, drive, range, buffer.get(), &chunks, &done, total, progress,
                        &error)) {

@@ -100,8 +100,10 @@ int UDisksDrives::openForWriting(const DriveFacts &drive, QString *error)
     const QDBusMessage reply = m_bus.call(call, QDBus::Block, 5 * 60 * 1000);
     const int fd =
         reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-            ? ::dup(qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst())
-                        .fileDescriptor())
+            // Ours, and closed in every child we start.
+            ? ::fcntl(qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst())
+                          .fileDescriptor(),
+                      F_DUPFD_CLOEXEC, 0)
             : -1;
     if (fd >= 0)
         return fd;
@@ -149,6 +151,11 @@ QList<DriveFacts> UDisksDrives::factsFrom(const DiskObjects &objects)
             facts.vendor = drive.value(QStringLiteral("Vendor")).toString();
             facts.model = drive.value(QStringLiteral("Model")).toString();
             facts.canPowerOff = drive.value(QStringLiteral("CanPowerOff")).toBool();
+            facts.optical = drive.value(QStringLiteral("Optical")).toBool() ||
+                            drive.value(QStringLiteral("MediaCompatibility"))
+                                .toStringList()
+                                .join(QLatin1Char(' '))
+                                .contains(QLatin1String("optical"));
             facts.removable =
                 drive.value(QStringLiteral("Removable")).toBool() ||
                 drive.value(QStringLiteral("MediaRemovable")).toBool() ||

@@ -268,7 +268,7 @@ std::optional<FileIdentity> identityOf(const QString &path)
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino};
+    return FileIdentity{st.st_dev, st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
 int renameWithoutReplacing(const QString &from, const QString &to)
@@ -279,11 +279,19 @@ int renameWithoutReplacing(const QString &from, const QString &to)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
-    // A file system without the flag: a new link fails just as well on a taken name.
-    if (::link(source.constData(), target.constData()) != 0)
+    // A file system without the flag: a new link fails just as well on a taken
+    // name. One without hard links either (some FUSE ones) gets a plain rename
+    // after a look, which leaves only a moment's window.
+    if (::link(source.constData(), target.constData()) == 0) {
+        ::unlink(source.constData());
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOSYS && errno != EOPNOTSUPP)
         return errno;
-    ::unlink(source.constData());
-    return 0;
+    struct stat st;
+    if (::lstat(target.constData(), &st) == 0)
+        return EEXIST;
+    return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }
 
 } // namespace FileSystem

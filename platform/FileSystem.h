@@ -49,7 +49,9 @@ std::optional<QString> childIgnoringCase(const QString &directory, const QString
 // Which file a path names now (device and inode); nothing when there is none.
 // Tells the file a user agreed to replace from one that took its name since.
 struct FileIdentity {
+    // The change time as well: a new file may be given a freed inode number.
     unsigned long long device = 0, inode = 0;
+    long long changed = 0, changedNs = 0;
     bool operator==(const FileIdentity &) const = default;
 };
 std::optional<FileIdentity> identityOf(const QString &path);

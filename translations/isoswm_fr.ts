@@ -327,6 +327,14 @@
         <source>%1 holds %2; the new installer needs %3.</source>
         <translation>%1 contient %2&#xa0;; le nouvel installateur a besoin de %3.</translation>
     </message>
+    <message>
+        <source>%1 holds no medium.</source>
+        <translation>%1 ne contient aucun support.</translation>
+    </message>
+    <message>
+        <source>%1 is an optical drive.</source>
+        <translation>%1 est un lecteur optique.</translation>
+    </message>
 </context>
 <context>
     <name>IsoswmCli</name>
@@ -615,6 +623,14 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
         <source>The USB installer could not be built.</source>
         <translation>L’installateur USB n’a pas pu être construit.</translation>
     </message>
+    <message>
+        <source>%1 did not finish.</source>
+        <translation>%1 ne s’est pas terminé.</translation>
+    </message>
+    <message>
+        <source>“%1” is a name FAT32 cannot hold.</source>
+        <translation>«&#xa0;%1&#xa0;» est un nom que FAT32 ne peut pas contenir.</translation>
+    </message>
 </context>
 <context>
     <name>StickWriter</name>
@@ -647,16 +663,16 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
         <translation>Les %1 octets à la position %2 se relisent autrement. Le disque est peut-être défectueux, ou plus petit qu’il ne le prétend.</translation>
     </message>
     <message>
-        <source>The USB drive is smaller than the installer.</source>
-        <translation>Le disque USB est plus petit que l’installateur.</translation>
-    </message>
-    <message>
-        <source>%1 bytes needed, %2 there</source>
-        <translation>%1 octets nécessaires, %2 disponibles</translation>
-    </message>
-    <message>
         <source>erasing the partition tables</source>
         <translation>effacement des tables de partitions</translation>
+    </message>
+    <message>
+        <source>The installer was not made for this drive.</source>
+        <translation>L’installateur n’a pas été fait pour ce disque.</translation>
+    </message>
+    <message>
+        <source>%1 bytes in 512-byte sectors made, %2 in %3-byte sectors there</source>
+        <translation>%1 octets en secteurs de 512 octets préparés, %2 en secteurs de %3 octets sur le disque</translation>
     </message>
 </context>
 <context>

@@ -32,17 +32,6 @@ Ran run(const QString &program, const QStringList &arguments)
             QString::fromUtf8(p.readAll())};
 }
 
-DriveFacts stick()
-{
-    DriveFacts d;
-    d.device = "/dev/sdz";
-    d.vendor = "SanDisk";
-    d.model = "Cruzer Blade";
-    d.size = 16'000'000'000;
-    d.removable = true;
-    return d;
-}
-
 void write(const QString &path, qint64 bytes, char fill = 0)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -66,14 +55,6 @@ QString loopSetup(const QString &file)
     return setup.code == 0 ? setup.out.section(" as ", 1).section('.', 0, 0).trimmed() : QString();
 }
 
-QVariant paths(const QByteArrayList &list)
-{
-    QByteArrayList terminated;
-    for (const QByteArray &p : list)
-        terminated << p + '\0';
-    return QVariant::fromValue(terminated);
-}
-
 } // namespace
 
 class TestDrives : public QObject {
@@ -95,13 +76,18 @@ private slots:
         QTest::newRow("swap on it") << "swap" << 0LL << "swap space";
         QTest::newRow("read-only") << "read-only" << 0LL << "read-only";
         QTest::newRow("too small") << "" << 15'900'000'000LL << "holds 16.0 GB; the new";
+        QTest::newRow("no medium in it") << "no medium" << 0LL << "holds no medium";
+        QTest::newRow("an optical drive") << "optical" << 0LL << "an optical drive";
     }
     void refusals()
     {
         QFETCH(QString, change);
         QFETCH(qint64, content);
         QFETCH(QString, refused);
-        DriveFacts d = stick();
+        DriveFacts d;
+        d.device = "/dev/sdz", d.vendor = "SanDisk", d.model = "Cruzer Blade";
+        d.size = change == "no medium" ? 0 : 16'000'000'000;
+        d.optical = change == "optical";
         d.partition = change == "partition";
         d.removable = change != "fixed" && change != "loop";
         d.loop = change == "loop";
@@ -136,7 +122,8 @@ private slots:
         part[block] = {{"Device", QByteArray("/dev/sdz1\0", 10)}, {"IdLabel", "CCCOMA_X64"}};
         part["org.freedesktop.UDisks2.Partition"] = {
             {"Table", QVariant::fromValue(QDBusObjectPath(base + "block_devices/sdz"))}};
-        part["org.freedesktop.UDisks2.Filesystem"] = {{"MountPoints", paths({"/"})}};
+        part["org.freedesktop.UDisks2.Filesystem"] = {
+            {"MountPoints", QVariant::fromValue(QByteArrayList{QByteArray("/", 2)})}};
         const QList<DriveFacts> facts = UDisksDrives::factsFrom(objects);
         QCOMPARE(facts.size(), 2);
         const DriveFacts &whole = facts[0], &partition = facts[1];
@@ -173,6 +160,8 @@ private slots:
         QVERIFY(QDir().mkpath(tree + "/support/empty"));
         write(folder.filePath("install.swm"), 9 << 20);
         QVERIFY(!StickImage::create(image, 96 << 20, "CCCOMA_X64FRE_EN-US_DV9"));
+        write(folder.filePath("odd/a?b.txt"), 1); // FAT would change the name without a word
+        QVERIFY(StickImage::copyTree(image, folder.filePath("odd"))->details.contains("a?b.txt"));
         QVERIFY(!StickImage::copyTree(image, tree, {"sources/install.wim"}));
         QVERIFY(!StickImage::copyFile(image, folder.filePath("install.swm"), "/sources"));
 
