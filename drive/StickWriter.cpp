@@ -163,6 +163,16 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
                          .arg(driveSize)
                          .arg(sectorSize)};
 
+    // Past the page cache, both ways: the writes go at the drive's own pace
+    // (the progress tells what is really on it, and no gigabytes of dirty
+    // pages wait for the last flush), and the read-back reads the drive
+    // itself. Where the flag is refused, cached writes and a dropped cache.
+    const int flags = fcntl(drive, F_GETFL);
+    const bool direct = flags >= 0 && fcntl(drive, F_SETFL, flags | O_DIRECT) == 0;
+    const auto cached = qScopeGuard([&] {
+        if (direct)
+            fcntl(drive, F_SETFL, flags);
+    });
     Buffer buffer(static_cast<char *>(std::aligned_alloc(kAlignment, kChunk)), &std::free);
     // No partition table from here on until the new one goes on last; a write
     // that fails or is cancelled after that takes it away again.
@@ -198,13 +208,9 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
     if (fsync(drive) != 0)
         return systemError(errno, WriterText::tr("writing the drive"));
 
-    // Read back from the drive itself, not from the cache the writes went through.
-    const int flags = fcntl(drive, F_GETFL);
-    if (flags < 0 || fcntl(drive, F_SETFL, flags | O_DIRECT) != 0)
+    if (!direct)
         posix_fadvise(drive, 0, 0, POSIX_FADV_DONTNEED);
     error = verify(drive, chunks, buffer.get(), total, progress);
-    if (flags >= 0)
-        fcntl(drive, F_SETFL, flags);
     // A stick that did not keep its data must not look finished.
     if (error)
         eraseTables();
