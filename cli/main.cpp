@@ -41,16 +41,24 @@ const char *const kDescription = QT_TRANSLATE_NOOP(
                  "line per stage; alerts and errors go to standard error. Ctrl-C (or SIGTERM, "
                  "SIGHUP) cancels the conversion and waits until its temporary files are "
                  "removed.\n"
+                 "With --drive, a USB drive is made the Windows installer instead: everything "
+                 "on it is erased, and it gets a FAT32 file system with the image's files and "
+                 "the pieces, which computers start from with UEFI. The disk service (UDisks2) "
+                 "opens the drive; polkit may ask for a password, as for restoring a disk "
+                 "image.\n"
                  "Exit status: 0 when the new image was written, 1 when the conversion failed, "
                  "2 for wrong usage, 130 when it was cancelled.");
 
 struct Settings {
     QString source;
-    QString destination;
+    QString destination; // the new image, or the drive's device
     bool force = false;
     bool verbose = false;
     bool direct = false;
     bool bootable = false;
+    bool toDrive = false; // --drive
+    bool yes = false;
+    std::optional<DriveFacts> drive;
 };
 
 // The help, laid out for the terminal it goes to (80 columns at most): each
@@ -61,6 +69,9 @@ QString helpText(const QList<QPair<QString, QString>> &options,
     const int columns = Terminal::width(STDOUT_FILENO);
     const int width = std::clamp(columns > 0 ? columns - 1 : 79, 40, 79);
     QString text = Cli::tr("Usage: %1 [options] SOURCE.iso DESTINATION.iso")
+                       .arg(QCoreApplication::applicationName()) +
+                   QLatin1Char('\n') +
+                   Cli::tr("       %1 [options] --drive DEVICE SOURCE.iso")
                        .arg(QCoreApplication::applicationName()) +
                    QLatin1Char('\n');
     for (const QString &paragraph : Cli::tr(kDescription).split(QLatin1Char('\n')))
@@ -118,9 +129,11 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     const QCommandLineOption direct(QStringLiteral("direct"));
     const QCommandLineOption bootable(QStringLiteral("bootable"));
     const QCommandLineOption listDrives(QStringLiteral("list-drives"));
+    const QCommandLineOption drive(QStringLiteral("drive"), QString(), QStringLiteral("DEVICE"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    parser.addOptions({force, verbose, direct, bootable, listDrives, help, version});
+    parser.addOptions({force, verbose, direct, bootable, listDrives, drive, yes, help, version});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
@@ -139,6 +152,12 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
               Cli::tr("List the drives a Windows installer could be written to (removable "
                       "drives and disk images attached as loop devices), one a line, and "
                       "exit.")},
+             {QStringLiteral("--drive DEVICE"),
+              Cli::tr("Make the drive DEVICE (its /dev path, a whole drive) the Windows "
+                      "installer, instead of DESTINATION.iso. On a terminal it asks first.")},
+             {QStringLiteral("--yes"),
+              Cli::tr("Erase the drive without asking; needed when standard input is not a "
+                      "terminal.")},
              {QStringLiteral("-h, --help"), Cli::tr("Show this help and exit.")},
              {QStringLiteral("-v, --version"), Cli::tr("Show the version and exit.")}},
             {{QStringLiteral("SOURCE.iso"), Cli::tr("The image to convert.")},
@@ -153,6 +172,17 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
         return 0;
     }
     const QStringList paths = parser.positionalArguments();
+    if (parser.isSet(drive)) {
+        if (paths.size() != 1)
+            return usageError(Cli::tr("give SOURCE.iso after --drive DEVICE"));
+        Settings settings;
+        settings.source = QFileInfo(paths[0]).absoluteFilePath();
+        settings.destination = parser.value(drive);
+        settings.yes = parser.isSet(yes);
+        settings.toDrive = true;
+        settings.verbose = parser.isSet(verbose);
+        return settings;
+    }
     if (paths.size() != 2)
         return usageError(Cli::tr("give SOURCE.iso and DESTINATION.iso"));
     return Settings{QFileInfo(paths[0]).absoluteFilePath(),
@@ -160,7 +190,10 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
                     parser.isSet(force),
                     parser.isSet(verbose),
                     parser.isSet(direct),
-                    parser.isSet(bootable)};
+                    parser.isSet(bootable),
+                    false,
+                    false,
+                    std::nullopt};
 }
 
 // The same file under another name: a symbolic or a hard link.
@@ -172,11 +205,65 @@ bool sameFile(const QString &a, const QString &b)
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+// The drive as the disk service tells it, if it may be written; otherwise
+// the exit status, the reason told.
+std::variant<DriveFacts, int> chosenDrive(const QString &device)
+{
+    UDisksDrives drives;
+    QString error;
+    if (!drives.refresh(&error)) {
+        Terminal::print(stderr, Cli::tr("isoswm-cli: the disk service (UDisks2) does not "
+                                        "answer: %1")
+                                    .arg(error));
+        return kExitFailed;
+    }
+    const std::optional<DriveFacts> drive = drives.find(device);
+    if (!drive) {
+        Terminal::print(stderr, Cli::tr("isoswm-cli: %1 is not a drive the disk service knows; "
+                                        "“isoswm-cli --list-drives” lists those it could write.")
+                                    .arg(device));
+        return kExitUsage;
+    }
+    if (const std::optional<QString> why = DriveRules::refusal(*drive, 0, QDir::homePath())) {
+        Terminal::print(stderr, QStringLiteral("isoswm-cli: ") + *why);
+        return kExitUsage;
+    }
+    return *drive;
+}
+
+// On a terminal, the user's yes; otherwise --yes, or a refusal. The exit
+// status when nothing is to be written.
+std::optional<int> confirmErase(const Settings &s)
+{
+    if (s.yes)
+        return std::nullopt;
+    if (!::isatty(STDIN_FILENO))
+        return usageError(Cli::tr("nothing is erased unasked: give --yes to write to %1 "
+                                  "without a terminal")
+                              .arg(s.drive->device));
+    Terminal::print(stderr, Cli::tr("Everything on %1 (%2, %3) will be erased.")
+                                .arg(s.drive->name(), s.drive->device,
+                                     StageDetail::formatBytes(s.drive->size)));
+    std::fputs(qPrintable(Cli::tr("Make it the Windows installer? [y/N] ")), stderr);
+    std::fflush(stderr);
+    char answer[64] = {};
+    if (!std::fgets(answer, sizeof answer, stdin))
+        return kExitCancelled;
+    const QString reply = QString::fromLocal8Bit(answer).trimmed().toLower();
+    if (reply == QLatin1String("y") || reply == QLatin1String("yes") ||
+        reply == Cli::tr("y") || reply == Cli::tr("yes"))
+        return std::nullopt;
+    Terminal::print(stderr, Cli::tr("Nothing was written to %1.").arg(s.drive->device));
+    return kExitCancelled;
+}
+
 // Refusals that need no conversion to find out.
 std::optional<QString> refusal(const Settings &s)
 {
     if (!QFileInfo(s.source).isFile())
         return Cli::tr("%1 is not a file").arg(s.source);
+    if (s.toDrive)
+        return std::nullopt;
     if (s.source == s.destination || sameFile(s.source, s.destination))
         return Cli::tr("the destination must differ from the source");
     if (QFileInfo(s.destination).isDir())
@@ -207,6 +294,7 @@ int convert(QCoreApplication &app, const Settings &settings)
     controller.setDirect(settings.direct);
     controller.setBootable(settings.bootable);
     controller.setReplaceAnything(settings.force);
+    controller.setDrive(settings.drive);
 
     ProgressLine progress(&controller);
     prompts.beforeAlert = [&] { progress.stopShowing(); };
@@ -280,10 +368,18 @@ int main(int argc, char *argv[])
     const std::variant<Settings, int> parsed = parseArguments(app);
     if (const int *status = std::get_if<int>(&parsed))
         return *status;
-    const Settings &settings = std::get<Settings>(parsed);
+    Settings settings = std::get<Settings>(parsed);
     if (const std::optional<QString> why = refusal(settings)) {
         Terminal::print(stderr, QStringLiteral("isoswm-cli: ") + *why);
         return kExitUsage;
+    }
+    if (settings.toDrive) {
+        std::variant<DriveFacts, int> drive = chosenDrive(settings.destination);
+        if (const int *status = std::get_if<int>(&drive))
+            return *status;
+        settings.drive = std::get<DriveFacts>(drive);
+        if (const std::optional<int> status = confirmErase(settings))
+            return *status;
     }
     Log::setEchoToStderr(false);
     return convert(app, settings);

@@ -54,6 +54,7 @@ void Conversion::cleanup(std::function<void()> then)
         QStringLiteral("deleting temp files at %1")
             .arg(m_temporaryDirectory.isNull() ? QStringLiteral("(null)") : m_temporaryDirectory));
     removeTemporaryFiles([this, then = std::move(then)] {
+        closeDrive(); // the worker that wrote to it has ended
         detachSource([this, then] {
             finishCleanup();
             if (then)

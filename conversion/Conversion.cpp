@@ -23,6 +23,9 @@ constexpr int kUnmountRetryMs = 500;
 Conversion::Conversion(Options options, Tools tools, Prompts *prompts, QObject *parent)
     : QObject(parent), m_options(std::move(options)), m_tools(std::move(tools)), m_prompts(prompts)
 {
+    // A USB installer is made from the mount: it needs no staging copy.
+    if (m_options.drive)
+        m_options.direct = true;
     m_detailTimer.setInterval(kDetailIntervalMs);
     connect(&m_detailTimer, &QTimer::timeout, this, &Conversion::publishDetail);
     m_mountDeadline.setSingleShot(true);
@@ -44,6 +47,7 @@ Conversion::~Conversion()
     m_running = false;
     joinWorker();
     joinVerifier();
+    closeDrive();
 }
 
 void Conversion::start()
@@ -73,6 +77,10 @@ void Conversion::cancel()
     // A mount tool is given a moment to return; one that hangs is stopped.
     if (m_tool)
         m_mountDeadline.start();
+    // Nobody need answer the disk service's password dialog for a run that
+    // is over; a drive opened after all is closed at once.
+    if (m_openingDrive)
+        QTimer::singleShot(0, this, [this] { cleanup(); });
     Log::write(QStringLiteral("cancelling"));
 }
 
@@ -126,18 +134,31 @@ void Conversion::beginMeasuring(StageDetail::Stage stage, qint64 total)
     // solid image shares the copy's stretch with its export.
     const bool exporting = m_layout.needsExport();
     float from = 0, to = 0;
+    const bool stick = m_options.drive.has_value();
     switch (stage) {
     case StageDetail::Stage::Copy:
         from = 25, to = exporting ? 28 : 35;
         break;
     case StageDetail::Stage::Export:
-        from = m_options.direct ? 25 : 28, to = m_options.direct ? 40 : 35;
+        from = stick ? 35 : m_options.direct ? 25 : 28, to = m_options.direct ? 40 : 35;
         break;
     case StageDetail::Stage::Split:
-        from = 40, to = 80;
+        from = 40, to = stick ? 60 : 80;
         break;
     case StageDetail::Stage::Verify:
-        from = 80, to = 82;
+        from = stick ? 60 : 80, to = stick ? 63 : 82;
+        break;
+    case StageDetail::Stage::Stick:
+        from = 25, to = 35;
+        break;
+    case StageDetail::Stage::Pieces:
+        from = 63, to = 70;
+        break;
+    case StageDetail::Stage::Write:
+        from = 70, to = 96;
+        break;
+    case StageDetail::Stage::ReadBack:
+        from = 96, to = 99;
         break;
     case StageDetail::Stage::Build:
         from = 82, to = 90;
@@ -191,6 +212,12 @@ void Conversion::publishDetail()
     // for a small image; the bytes it has written tell it all the time.
     if (m_meter.stage() == StageDetail::Stage::Build)
         m_meter.atLeast(std::min(QFileInfo(builtImage()).size(), m_layout.treeBytes));
+    // mtools tells nothing while it copies; what the stick's image takes on
+    // disk grows with every file.
+    if (const qint64 base = m_stickBase.load();
+        base >= 0 && (m_meter.stage() == StageDetail::Stage::Stick ||
+                      m_meter.stage() == StageDetail::Stage::Pieces))
+        m_meter.atLeast(std::min(FileSystem::allocatedBytes(m_stickImage) - base, m_stickTotal));
     emit detailChanged(m_meter.sample());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DriveRules.h"
 #include "Error.h"
 #include "FileSystem.h"
 #include "Leftovers.h"
@@ -9,6 +10,7 @@
 #include "SourceCheck.h"
 #include "StageDetail.h"
 #include "ToolRun.h"
+#include "UDisksDrives.h"
 
 #include <QObject>
 #include <QPointer>
@@ -38,6 +40,9 @@ public:
         // destination meanwhile is never replaced unasked.
         std::optional<FileSystem::FileIdentity> replaces;
         bool replaceAnything = false;
+        // A USB installer written to this drive instead of a new image (as
+        // the user confirmed it; it is checked again before it is opened).
+        std::optional<DriveFacts> drive;
     };
     struct Tools {
         QString hdiutil;
@@ -100,6 +105,16 @@ private:
     void verifyStage();
     void verified(const WimImage::Result &result);
     void joinVerifier();
+    // DriveStage.cpp
+    void openDriveStage();
+    void driveOpened(int fd, const QString &error);
+    void stickTreeStage();
+    void splitOrExport();
+    void stickPiecesStage();
+    void writeStage();
+    void driveWritten(std::optional<Error> error);
+    void closeDrive();
+    QString sourcesName() const;
     // BuildStage.cpp
     void startBuild();
     void launchBuild(const QStringList &bootArguments);
@@ -180,6 +195,17 @@ private:
     int m_quietSeconds = 0;
     ProgressMeter m_meter;
     QTimer m_detailTimer;
+
+    std::unique_ptr<UDisksDrives> m_drives;
+    DriveFacts m_drive;          // as found right before it was opened
+    int m_driveFd = -1;
+    bool m_driveTouched = false; // written to by the worker
+    bool m_openingDrive = false; // waiting for the disk service (and polkit)
+    QString m_stickImage;        // the USB installer, built in the temporary directory
+    // What the stick's image held on disk when the stage measured began; -1
+    // until the image exists.
+    std::atomic<qint64> m_stickBase{-1};
+    qint64 m_stickTotal = 0; // the bytes the stage measured adds to it
 };
 
 template <typename Work, typename Done> void Conversion::inBackground(Work work, Done done)

@@ -73,7 +73,7 @@ std::variant<SourceCheck::Layout, Error> findImage(const SourceCheck::Request &r
         r, ConversionText::tr("Its sources folder has neither install.wim nor install.esd."));
 }
 
-std::optional<Error> checkFolders(const SourceCheck::Request &r)
+std::optional<Error> checkDestination(const SourceCheck::Request &r)
 {
     const QFileInfo destination(r.destination);
     if (destination.isDir())
@@ -89,6 +89,16 @@ std::optional<Error> checkFolders(const SourceCheck::Request &r)
     const QString folder = destination.absolutePath();
     if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
         return Error::fromErrno(errno, folder, ConversionText::tr("written to"));
+    return std::nullopt;
+}
+
+std::optional<Error> checkFolders(const SourceCheck::Request &r)
+{
+    // A USB installer has no destination file.
+    if (!r.drive) {
+        if (std::optional<Error> error = checkDestination(r))
+            return error;
+    }
     if (::access(QFile::encodeName(r.temporaryFolder).constData(), W_OK | X_OK) != 0)
         return Error::fromErrno(errno, r.temporaryFolder,
                                 ConversionText::tr("used for temporary files"));
@@ -135,6 +145,15 @@ Needs spaceNeeded(const Layout &layout, bool direct, bool sameFileSystem)
     return {withMargin(temporaryPeak), withMargin(output)};
 }
 
+StickNeeds stickNeeded(const Layout &layout)
+{
+    const qint64 wim = layout.needsExport() ? qint64(WimImage::estimatedExportBytes(layout.wim))
+                                            : layout.imageBytes;
+    const qint64 content = layout.treeBytes - layout.imageBytes + wim;
+    // The split of an exported image writes its pieces beside the export.
+    return {content, withMargin(content + (layout.needsExport() ? wim : 0))};
+}
+
 std::variant<Layout, Error> inspect(const Request &request)
 {
     std::variant<Layout, Error> found = findImage(request);
@@ -156,6 +175,13 @@ std::variant<Layout, Error> inspect(const Request &request)
     layout.imageBytes = QFileInfo(layout.imagePath).size();
     layout.treeBytes = regularFileBytes(request.mountPath);
 
+    if (request.drive) {
+        // The drive's own room is judged with the drive, once it is opened.
+        if (std::optional<Error> error =
+                checkSpace(request.temporaryFolder, stickNeeded(layout).temporary))
+            return *error;
+        return layout;
+    }
     const QString destinationFolder = QFileInfo(request.destination).absolutePath();
     const QStorageInfo temporary(request.temporaryFolder), destination(destinationFolder);
     const bool same = temporary.isValid() && temporary.device() == destination.device();

@@ -17,6 +17,7 @@ struct Request {
     QString destination;     // the new image
     QString temporaryFolder; // where the temporary directory will be made
     bool direct = false;     // split from the mount, no staging copy
+    bool drive = false;      // a USB drive instead of a destination file
 };
 
 struct Layout {
@@ -37,6 +38,15 @@ struct Needs {
 };
 
 std::variant<Layout, Error> inspect(const Request &request);
+
+// A USB installer's files (the tree without the Windows image, and its
+// pieces), and the temporary folder's peak while it is made: the stick's
+// image holding them, and the pieces (and the export) until they are in it.
+struct StickNeeds {
+    qint64 content = 0;
+    qint64 temporary = 0;
+};
+StickNeeds stickNeeded(const Layout &layout);
 
 // What a conversion of `layout` needs in each place, with a margin. When both
 // lie on one file system, `temporary` is the peak of the two together and

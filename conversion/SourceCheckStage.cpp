@@ -10,7 +10,8 @@
 void Conversion::inspectStage()
 {
     const SourceCheck::Request request{m_options.source, m_mountPath, m_options.destination,
-                                       temporaryFolder(), m_options.direct};
+                                       temporaryFolder(), m_options.direct,
+                                       m_options.drive.has_value()};
     m_readingSource = true;
     inBackground(
         [request] {
@@ -46,5 +47,8 @@ void Conversion::inspected(std::variant<SourceCheck::Layout, Error> result)
         cleanup();
         return;
     }
-    stagingStart();
+    if (m_options.drive)
+        openDriveStage();
+    else
+        stagingStart();
 }

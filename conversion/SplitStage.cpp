@@ -123,7 +123,7 @@ void Conversion::splitEnded()
         fail(*error);
         return;
     }
-    reportMilestone(80);
+    reportMilestone(m_options.drive ? 60 : 80);
     if (m_options.direct && !m_layout.needsExport()) {
         verifyStage(); // the image split lies on the mount; nothing to remove
         return;
@@ -178,13 +178,24 @@ void Conversion::verifyStage()
             QMetaObject::invokeMethod(
                 this, [this, result] { verified(result); }, Qt::QueuedConnection);
         });
-    startBuild();
+    if (!m_options.drive) {
+        startBuild();
+        return;
+    }
+    // A USB installer takes the pieces once they have passed.
+    beginMeasuring(StageDetail::Stage::Verify, 0);
+    m_showingVerification = true;
 }
 
 void Conversion::verified(const WimImage::Result &result)
 {
     joinVerifier();
     m_verification = result;
+    // With no build beside it, the verification's end is the stage's end.
+    if (m_options.drive && !m_cleaningUp && !isRunning()) {
+        cleanup();
+        return;
+    }
     if (m_cleaningUp || !isRunning() || result.outcome == WimImage::Outcome::Cancelled)
         return;
     if (result.outcome == WimImage::Outcome::Failed) {
@@ -196,7 +207,9 @@ void Conversion::verified(const WimImage::Result &result)
             fail(*std::exchange(m_pendingFailure, std::nullopt));
         return;
     }
-    if (m_buildFinished)
+    if (m_options.drive)
+        stickPiecesStage();
+    else if (m_buildFinished)
         publish();
 }
 

@@ -34,10 +34,10 @@ void Conversion::stagingStart()
         m_splitSource = m_layout.imagePath;
         m_piecesFolder = PathName::join(m_temporaryDirectory, QStringLiteral("sources"));
         QDir().mkpath(m_piecesFolder);
-        if (m_layout.needsExport())
-            exportStage();
+        if (m_options.drive)
+            stickTreeStage();
         else
-            splitStart();
+            splitOrExport();
         return;
     }
     Log::write(QStringLiteral("Copying files"));

@@ -90,6 +90,18 @@ void ViewController::convertButtonPressed()
 
 void ViewController::startConversion()
 {
+    if (m_drive) {
+        // The front end had the user confirm the erase before the press.
+        setMainButtonTitle(QString::fromLatin1(kCancelTitle));
+        setNotice(QString());
+        Conversion::Options options;
+        options.source = isoPath();
+        options.drive = m_drive;
+        m_job = std::make_unique<Conversion>(options, m_tools, m_prompts);
+        connectJob(m_job.get());
+        m_job->start();
+        return;
+    }
     Prompts::SavePanel panel;
     panel.allowedFileTypes = {QStringLiteral("iso")};
     panel.nameFieldStringValue = QFileInfo(isoPath()).fileName() + QStringLiteral("-split");
@@ -102,7 +114,7 @@ void ViewController::startConversion()
     // The panel asked about the file there now; only that one may be replaced.
     m_job = std::make_unique<Conversion>(
         Conversion::Options{isoPath(), *destination, m_direct, m_bootable,
-                            FileSystem::identityOf(*destination), m_replaceAnything},
+                            FileSystem::identityOf(*destination), m_replaceAnything, {}},
         m_tools, m_prompts);
     connectJob(m_job.get());
     m_job->start();

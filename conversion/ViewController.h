@@ -108,6 +108,10 @@ public:
     // The new image may replace whatever is at the destination when it is
     // done, even a file that appeared there during the run (--force).
     void setReplaceAnything(bool replace) { m_replaceAnything = replace; }
+    // A USB installer for this drive instead of a new image; nothing for an
+    // image. The erase is confirmed before the conversion starts.
+    void setDrive(const std::optional<DriveFacts> &drive) { m_drive = drive; }
+    const std::optional<DriveFacts> &drive() const { return m_drive; }
     // How the last conversion ended; nothing before the first has.
     std::optional<Outcome> lastOutcome() const { return m_lastOutcome; }
 
@@ -173,6 +177,7 @@ private:
     bool m_direct = false;
     bool m_bootable = false;
     bool m_replaceAnything = false;
+    std::optional<DriveFacts> m_drive;
     std::optional<Outcome> m_lastOutcome;
     bool m_cleanedUp = false;
 };

@@ -7,7 +7,8 @@
 // What the disk service tells about one block device: its own properties, its
 // drive's, and what is in use on it or on its partitions.
 struct DriveFacts {
-    QString objectPath; // the block device's object on the disk service
+    QString objectPath;  // the block device's object on the disk service
+    QString driveObject; // its drive's object, for powering it off
     QString device;     // "/dev/sdb"
     QString vendor;
     QString model;
@@ -21,10 +22,18 @@ struct DriveFacts {
     bool canPowerOff = false;
     bool optical = false;
     QStringList mountPoints; // of the device and of its partitions
+    QStringList mountedFileSystems; // their objects, to unmount them
     bool swapInUse = false;
 
     // "SanDisk Cruzer Blade", or the loop device's image file.
     QString name() const;
+    // The same drive with the same medium: nothing was swapped since.
+    bool sameDrive(const DriveFacts &other) const
+    {
+        return objectPath == other.objectPath && device == other.device &&
+               driveObject == other.driveObject && size == other.size &&
+               vendor == other.vendor && model == other.model && backingFile == other.backingFile;
+    }
 };
 
 namespace DriveRules {

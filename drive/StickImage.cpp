@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <cerrno>
 
 namespace StickImage {
 
@@ -18,6 +20,7 @@ struct StickText {
 };
 
 constexpr int kToolTimeoutMs = 30 * 60 * 1000;
+constexpr int kPollMs = 100;
 // Microsoft basic data: what Windows' own media tools give a FAT32 stick.
 const char *const kBasicDataType = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
 
@@ -34,6 +37,16 @@ struct Ran {
     bool ok = false;
     QByteArray out;
     QString failure; // what to tell when not ok
+    bool stopped = false;
+};
+
+// Asked while a tool runs; false stops it.
+thread_local const KeepGoing *t_keepGoing = nullptr;
+
+// The tools of one call share its KeepGoing.
+struct Going {
+    explicit Going(const KeepGoing &keepGoing) { t_keepGoing = keepGoing ? &keepGoing : nullptr; }
+    ~Going() { t_keepGoing = nullptr; }
 };
 
 Ran run(const QString &name, const QStringList &arguments, const QByteArray &input = {})
@@ -57,10 +70,16 @@ Ran run(const QString &name, const QStringList &arguments, const QByteArray &inp
     }
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(kToolTimeoutMs)) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(kPollMs)) {
+        const bool stopped = t_keepGoing && !(*t_keepGoing)();
+        if (!stopped && clock.elapsed() < kToolTimeoutMs && process.state() != QProcess::NotRunning)
+            continue;
         process.kill();
         process.waitForFinished();
-        ran.failure = StickText::tr("%1 did not finish.").arg(name);
+        ran.failure = stopped ? StickText::tr("Stopped.") : StickText::tr("%1 did not finish.").arg(name);
+        ran.stopped = stopped;
         return ran;
     }
     ran.out = process.readAllStandardOutput();
@@ -73,6 +92,8 @@ Ran run(const QString &name, const QStringList &arguments, const QByteArray &inp
 
 Error failed(const Ran &ran)
 {
+    if (ran.stopped)
+        return {StickText::tr("The USB installer was not finished."), ran.failure, ECANCELED};
     return {StickText::tr("The USB installer could not be built."), ran.failure};
 }
 
@@ -154,8 +175,10 @@ QString fatLabel(const QString &volumeLabel)
     return label.isEmpty() ? QStringLiteral("WINDOWS") : label;
 }
 
-std::optional<Error> create(const QString &image, qint64 size, const QString &label)
+std::optional<Error> create(const QString &image, qint64 size, const QString &label,
+                            const KeepGoing &keepGoing)
 {
+    const Going going(keepGoing);
     QFile file(image);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(size))
         return Error{StickText::tr("The USB installer could not be built."),
@@ -192,13 +215,16 @@ std::optional<Error> create(const QString &image, qint64 size, const QString &la
 }
 
 std::optional<Error> copyTree(const QString &image, const QString &source,
-                              const QStringList &excluded)
+                              const QStringList &excluded, const KeepGoing &keepGoing)
 {
+    const Going going(keepGoing);
     return copyFolder(image, source, QString(), excluded);
 }
 
-std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder)
+std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder,
+                              const KeepGoing &keepGoing)
 {
+    const Going going(keepGoing);
     const Ran copied = run(QStringLiteral("mcopy"),
                            {QStringLiteral("-m"), QStringLiteral("-Q"), QStringLiteral("-D"),
                             QStringLiteral("o"), QStringLiteral("-i"), inside(image), file,

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 // A USB installer built as a file of the drive's exact size, without mounting
@@ -14,20 +15,26 @@ namespace StickImage {
 
 constexpr qint64 kPartitionOffset = 1 << 20;
 
+// Asked now and then while a tool works; false stops it, and the call fails
+// with ECANCELED.
+using KeepGoing = std::function<bool()>;
+
 // What FAT takes of a volume label: 11 characters at most, upper case, the
 // characters it refuses replaced by '_'; "WINDOWS" when nothing is left.
 QString fatLabel(const QString &volumeLabel);
 
 // Makes `image`, sparse, `size` bytes, with the partition table and an empty
 // file system labelled `label`.
-std::optional<Error> create(const QString &image, qint64 size, const QString &label);
+std::optional<Error> create(const QString &image, qint64 size, const QString &label,
+                            const KeepGoing &keepGoing = {});
 
 // Copies the contents of the folder `source` into the file system's root,
 // folders and all, leaving out `excluded` (paths relative to `source`).
 std::optional<Error> copyTree(const QString &image, const QString &source,
-                              const QStringList &excluded = {});
+                              const QStringList &excluded = {}, const KeepGoing &keepGoing = {});
 
 // Copies one file into the folder `folder` of the file system ("/sources").
-std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder);
+std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder,
+                              const KeepGoing &keepGoing = {});
 
 } // namespace StickImage

@@ -138,8 +138,11 @@ std::optional<Error> verify(int drive, const QList<Chunk> &chunks, char *buffer,
 
 } // namespace
 
-std::optional<Error> write(const QString &imagePath, int drive, const Progress &progress)
+std::optional<Error> write(const QString &imagePath, int drive, const Progress &progress,
+                           bool *touched)
 {
+    if (touched)
+        *touched = false;
     const int image = ::open(QFile::encodeName(imagePath).constData(), O_RDONLY | O_CLOEXEC);
     if (image < 0)
         return systemError(errno, imagePath);
@@ -182,6 +185,8 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
             if (pwrite(drive, buffer.get(), kTables, at) != kTables)
                 return systemError(errno ? errno : EIO,
                                    WriterText::tr("erasing the partition tables"));
+            else if (touched)
+                *touched = true;
         if (fdatasync(drive) != 0)
             return systemError(errno, WriterText::tr("erasing the partition tables"));
         return std::nullopt;

@@ -18,7 +18,9 @@ enum class Phase { Writing, Verifying };
 using Progress = std::function<bool(Phase phase, qint64 done, qint64 total)>;
 
 // `drive` is the whole drive, open for reading and writing. The error's code
-// is ECANCELED when `progress` stopped it.
-std::optional<Error> write(const QString &image, int drive, const Progress &progress);
+// is ECANCELED when `progress` stopped it. `touched` tells whether anything
+// was written to the drive: after a failure, it then has no partition table.
+std::optional<Error> write(const QString &image, int drive, const Progress &progress,
+                           bool *touched = nullptr);
 
 } // namespace StickWriter

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QObject>
 #include <QVariantMap>
+#include <functional>
 
 // The disk service's objects as GetManagedObjects gives them: each object's
 // interfaces with their properties.
@@ -33,6 +34,16 @@ public:
     // service allows (polkit decides; it may ask the user): a file descriptor
     // of our own, or -1 with the reason.
     int openForWriting(const DriveFacts &drive, QString *error);
+    // The same without blocking, the drive's file systems unmounted first:
+    // `done` runs later on this thread, unless `context` has gone by then (a
+    // descriptor that arrives too late is closed).
+    using Opened = std::function<void(int fd, const QString &error)>;
+    void unmountAndOpen(const DriveFacts &drive, QObject *context, Opened done);
+    // After a write: the service reads the new partition table, and the drive
+    // may be powered off. Errors are only logged; the drive is written by then.
+    void rescan(const DriveFacts &drive);
+    void powerOff(const DriveFacts &drive, QObject *context,
+                  std::function<void(const QString &error)> done);
 
     // One entry per block device of the service's objects; a partition's mount
     // points and swap count for the drive it is on as well.

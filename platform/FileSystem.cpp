@@ -294,4 +294,11 @@ int renameWithoutReplacing(const QString &from, const QString &to)
     return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }
 
+qint64 allocatedBytes(const QString &path)
+{
+    struct stat info;
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? qint64(info.st_blocks) * 512
+                                                                    : 0;
+}
+
 } // namespace FileSystem

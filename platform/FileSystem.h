@@ -56,6 +56,10 @@ struct FileIdentity {
 };
 std::optional<FileIdentity> identityOf(const QString &path);
 
+// The bytes a file takes on its disk (a sparse file's holes take none); 0
+// when there is no such file.
+qint64 allocatedBytes(const QString &path);
+
 // Gives `from` the name `to` only while nothing has that name, in one step
 // that no other writer can slip between; EEXIST when something has it.
 // 0 or an errno value.

@@ -38,6 +38,16 @@ public:
     virtual void runAlert(const QString &message, const QString &informativeText,
                           const QString &details = QString()) = 0;
 
+    // Modal alert with a second button, `action`, beside the default one:
+    // true when it was chosen. Front ends with no such choice show the alert.
+    virtual bool runChoice(const QString &message, const QString &informativeText,
+                           const QString &action)
+    {
+        Q_UNUSED(action);
+        runAlert(message, informativeText);
+        return false;
+    }
+
     // Modal alert built from an error value.
     virtual void runErrorAlert(const Error &error) = 0;
 };

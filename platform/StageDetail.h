@@ -6,7 +6,9 @@
 // What the stage in progress has done so far, published beside the progress
 // milestones: bytes done of a total, the rate, and an estimate of the time left.
 struct StageDetail {
-    enum class Stage { None, Copy, Export, Split, Verify, Build };
+    // Stick, Pieces, Write and ReadBack make a USB installer: its files,
+    // the pieces added to them, the write to the drive and its read-back.
+    enum class Stage { None, Copy, Export, Split, Verify, Build, Stick, Pieces, Write, ReadBack };
 
     Stage stage = Stage::None;
     qint64 done = 0;
