@@ -20,53 +20,6 @@ namespace {
 const QString kLabel = QStringLiteral("CCCOMA_X64FRE_EN-US_DV9");
 const QString kMakeSample = QStringLiteral(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso");
 
-// Mounts the images for as long as it lives.
-struct Mounted {
-    QStringList points;
-    explicit Mounted(const QStringList &images)
-    {
-        for (const QString &image : images)
-            points << attach(image);
-    }
-    ~Mounted()
-    {
-        for (const QString &point : points)
-            detach(point);
-    }
-    QString operator[](int i) const { return points.value(i); }
-};
-
-QString diffTrees(const QString &a, const QString &b, const QStringList &excluded)
-{
-    QStringList arguments{"-r", "--no-dereference"};
-    for (const QString &x : excluded)
-        arguments << "-x" << x;
-    const Ran diff = run("diff", arguments << a << b);
-    return diff.code == 0 ? QString() : QString::fromUtf8(diff.out + diff.err).left(2000);
-}
-
-// The editions of a WIM (or split set) with each one's files and their hashes.
-QString editionsOf(const QString &wim, const QStringList &reference = {})
-{
-    QString all = QString::fromUtf8(run("wiminfo", {wim}).out).section("Available Images:", 1);
-    // Only what an export must keep: the part about sizes and times may change.
-    all.remove(
-        QRegularExpression("(Directory Count|File Count|Total Bytes|Hard Link Bytes|"
-                           "Creation Time|Last Modification Time|WIMBoot compatible):[^\n]*\n"));
-    for (int image = 1;; ++image) {
-        const Ran listed =
-            run("wimdir", QStringList{wim, QString::number(image), "--detailed"} + reference);
-        if (listed.code != 0)
-            break;
-        QString files;
-        for (const QString &line : QString::fromUtf8(listed.out).split('\n'))
-            if (line.startsWith("Full Path") || line.contains("SHA-1 message digest"))
-                files += line.trimmed() + '\n';
-        all += QString("image %1:\n%2").arg(image).arg(files);
-    }
-    return all;
-}
-
 } // namespace
 
 class TestEndToEnd : public QObject {

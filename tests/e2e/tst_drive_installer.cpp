@@ -1,0 +1,388 @@
+// USB installers made for real with isoswm-cli --drive: the disk service
+// (UDisks2), loop devices made through it, wimlib, mtools and FUSE; the stick
+// looked at afterwards without mounting it.
+
+#include "E2eSupport.h"
+
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+using namespace E2e;
+
+namespace {
+
+const QString kMakeSample = QStringLiteral(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso");
+constexpr qint64 kMiB = 1 << 20;
+
+QString text(const Ran &ran)
+{
+    return QString::fromUtf8(ran.out + ran.err);
+}
+
+// The first and last MiB of a drive: where its partition tables are.
+QByteArray ends(const QString &device)
+{
+    // QFile takes a block device for a sequential one.
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_CLOEXEC);
+    QByteArray both(2 * kMiB, '?');
+    const qint64 size = fd < 0 ? 0 : ::lseek(fd, 0, SEEK_END);
+    const bool read = size >= 2 * kMiB && ::pread(fd, both.data(), kMiB, 0) == kMiB &&
+                      ::pread(fd, both.data() + kMiB, kMiB, size - kMiB) == kMiB;
+    if (fd >= 0)
+        ::close(fd);
+    return read ? both : QByteArray();
+}
+
+// Writes to the loop device at `mbps` MB/s, as a USB stick would take them: a
+// blkio cgroup (or cgroup v2's io.max) that the command is started in.
+struct Throttle {
+    QString group;
+    QString file; // the limit's file
+    QString line; // "MAJOR:MINOR BYTES" or "MAJOR:MINOR wbps=BYTES"
+    explicit Throttle(const QString &device, int mbps)
+    {
+        struct stat info;
+        if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+            return;
+        const QString id = QString("%1:%2").arg(major(info.st_rdev)).arg(minor(info.st_rdev));
+        const QString name = QString("isoswm-test-%1").arg(::getpid());
+        const qint64 bytes = qint64(mbps) * 1000 * 1000;
+        if (QFileInfo("/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device").exists()) {
+            group = "/sys/fs/cgroup/blkio/" + name;
+            file = "blkio.throttle.write_bps_device", line = id + ' ' + QString::number(bytes);
+        } else if (QFile("/sys/fs/cgroup/cgroup.controllers").open(QIODevice::ReadOnly) &&
+                   QFileInfo("/sys/fs/cgroup/cgroup.subtree_control").exists()) {
+            group = "/sys/fs/cgroup/" + name;
+            file = "io.max", line = id + " wbps=" + QString::number(bytes);
+        }
+        QFile limit(group + '/' + file);
+        if (group.isEmpty() || !QDir().mkpath(group) || !limit.open(QIODevice::WriteOnly) ||
+            limit.write(line.toUtf8()) <= 0)
+            group.clear();
+    }
+    ~Throttle()
+    {
+        if (!group.isEmpty())
+            QDir().rmdir(group);
+    }
+    // The command, started inside the group.
+    QStringList wrap(const QStringList &command) const
+    {
+        return QStringList{"bash", "-c", R"(echo $$ >"$0/cgroup.procs" && exec "$@")", group} +
+               command;
+    }
+};
+
+} // namespace
+
+class TestDriveInstaller : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_work{QDir::tempPath() + "/isoswm-drive-XXXXXX"};
+    QStringList m_processesBefore;
+    QStringList m_devices; // loop devices made and not yet deleted
+
+    QString work(const QString &name) const { return m_work.filePath(name); }
+    QString freshFolder(const QString &name)
+    {
+        QDir(work(name)).removeRecursively();
+        QDir().mkpath(work(name));
+        return work(name);
+    }
+    QString makeSample(const QString &name, const QStringList &options)
+    {
+        const QString iso = work(name);
+        if (!QFile::exists(iso)) {
+            const Ran made = run(kMakeSample, options + QStringList{iso});
+            if (made.code != 0)
+                qWarning("make-sample-iso: %s", made.err.constData());
+        }
+        return iso;
+    }
+    // A disk image of `size` bytes attached through the disk service, as a
+    // user would: its ends filled with a pattern, so a change shows.
+    QString makeStick(const QString &name, qint64 size)
+    {
+        QFile file(work(name));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(size))
+            return {};
+        const QByteArray pattern = QByteArray("isoswm").repeated(kMiB / 6 + 1).left(kMiB);
+        file.write(pattern);
+        file.seek(size - kMiB);
+        file.write(pattern);
+        file.close();
+        const Ran setup =
+            run("udisksctl", {"loop-setup", "--no-user-interaction", "-f", file.fileName()});
+        const QString device =
+            QString::fromUtf8(setup.out).section(" as ", 1).section('.', 0, 0).trimmed();
+        if (!device.isEmpty())
+            m_devices << device;
+        return device;
+    }
+    void deleteStick(const QString &device)
+    {
+        run("blockdev", {"--setrw", device});
+        run("udisksctl", {"unmount", "--no-user-interaction", "-b", device + "p1"});
+        run("partx", {"-d", device});
+        run("udisksctl", {"loop-delete", "--no-user-interaction", "-b", device});
+        m_devices.removeAll(device);
+    }
+    // Nothing of a run is left: no temporary files, no mount, no process.
+    void verifyNothingLeft(const QString &tmp)
+    {
+        QVERIFY2(entries(tmp).isEmpty(), qPrintable(entries(tmp).join(' ')));
+        QCOMPARE(ourMounts(), QStringList());
+        QTRY_COMPARE_WITH_TIMEOUT(ourProcesses(), m_processesBefore, 5000);
+    }
+    // A mounted partition on the stick, as on a stick used before.
+    void mountAPartition(const QString &device, QString *mountPoint)
+    {
+        const Ran table = run("bash", {"-c", "echo 'label: gpt\nstart=2048' | sfdisk -q " + device +
+                                                 " && partx -a " + device + " && mkfs.ext4 -q " +
+                                                 device + "p1"});
+        QVERIFY2(table.code == 0, qPrintable(text(table)));
+        // Once the service has seen the new partition.
+        Ran mounted;
+        for (int i = 0; i < 50; ++i, QTest::qWait(100))
+            if ((mounted = run("udisksctl", {"mount", "--no-user-interaction", "-b", device + "p1"}))
+                    .code == 0)
+                break;
+        QVERIFY2(mounted.code == 0, qPrintable(text(mounted)));
+        *mountPoint = QString::fromUtf8(mounted.out).section(" at ", 1).trimmed();
+        QVERIFY(QFileInfo(*mountPoint).isDir());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        m_processesBefore = ourProcesses();
+        QTRY_VERIFY_WITH_TIMEOUT(run("udisksctl", {"status"}).code == 0, 10000);
+    }
+    void cleanup()
+    {
+        for (const QString &device : QStringList(m_devices))
+            deleteStick(device);
+    }
+
+    // The stick holds the source's files and the verified pieces, on one
+    // FAT32 partition of a GPT, and checks clean; the run leaves nothing.
+    void makesAnInstaller_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("image");
+        QTest::addColumn<qint64>("stickMiB");
+        QTest::addColumn<bool>("mounted");
+        QTest::newRow("solid install.wim, two editions, over a stick in use")
+            << QStringList{"--solid", "--editions", "2", "--wim-mib", "40"} << "install.wim"
+            << 200LL << true;
+        QTest::newRow("install.esd") << QStringList{"--esd", "--wim-mib", "24"} << "install.esd"
+                                     << 160LL << false;
+        // Over 2048 MiB, so that the pieces are two; smaller for a quick run.
+        const QString mib = qEnvironmentVariable("ISOSWM_E2E_SAMPLE_MIB", "2100");
+        QTest::newRow("install.wim in two pieces")
+            << QStringList{"--wim-mib", mib} << "install.wim" << mib.toLongLong() + 400 << false;
+    }
+    void makesAnInstaller()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, image);
+        QFETCH(qint64, stickMiB);
+        QFETCH(bool, mounted);
+        const QString sample = makeSample(QString(QTest::currentDataTag()) + ".iso", options);
+        const QString device = makeStick("stick.img", stickMiB * kMiB);
+        QVERIFY(QFile::exists(sample) && !device.isEmpty());
+        QString mountPoint;
+        if (mounted)
+            mountAPartition(device, &mountPoint);
+        const QString tmp = freshFolder("tmp");
+        const Ran made = run(kCli, {"--drive", device, "--yes", sample}, tmp);
+        QVERIFY2(made.code == 0, qPrintable(text(made)));
+        QVERIFY(made.err.contains("USB installer completed"));
+        verifyNothingLeft(tmp);
+        if (mounted)
+            QVERIFY(!run("findmnt", {mountPoint}).out.contains(mountPoint.toUtf8()));
+
+        const Ran table = run("sfdisk", {"--json", device});
+        QVERIFY2(table.out.contains(R"("label":"gpt")") || table.out.contains(R"("label": "gpt")"),
+                 table.out.constData());
+        const Ran dump = run("sfdisk", {"-d", device});
+        QCOMPARE(QString::fromUtf8(dump.out).count("start="), 1);
+        QVERIFY2(dump.out.contains("start=        2048") &&
+                     dump.out.contains("type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"),
+                 dump.out.constData());
+        const Ran probed = run("blkid", {"-p", "-O", "1048576", device});
+        QVERIFY2(probed.out.contains(R"(TYPE="vfat")") &&
+                     probed.out.contains(R"(LABEL="CCCOMA_X64F")"),
+                 probed.out.constData());
+        // The file system checks clean, read through a read-only window on it.
+        const qint64 sectors =
+            QString::fromUtf8(dump.out).section("size=", 1).section(',', 0, 0).trimmed().toLongLong();
+        const Ran window = run("losetup", {"-f", "--show", "-r", "-o", "1048576", "--sizelimit",
+                                           QString::number(sectors * 512), device});
+        const QString partition = QString::fromUtf8(window.out).trimmed();
+        QVERIFY2(window.code == 0, qPrintable(text(window)));
+        const Ran checked = run("fsck.fat", {"-n", partition});
+        run("losetup", {"-d", partition});
+        QVERIFY2(checked.code == 0, qPrintable(text(checked)));
+
+        // Every file read back from the stick is the source's, byte for byte.
+        const QString back = freshFolder("back");
+        const Ran copied = run("mcopy", {"-s", "-n", "-i", device + "@@1M", "::/*", back});
+        QVERIFY2(copied.code == 0, qPrintable(text(copied)));
+        QVERIFY(QFile::exists(back + "/efi/boot/bootx64.efi"));
+        QVERIFY(!QFile::exists(back + "/sources/install.wim") &&
+                !QFile::exists(back + "/sources/install.esd"));
+        const Mounted source({sample});
+        QVERIFY(!source[0].isEmpty());
+        QCOMPARE(diffTrees(source[0], back, {"install.*", "install*.swm"}), QString());
+        const QString pieces = back + "/sources";
+        const QStringList reference{"--ref=" + pieces + "/install*.swm"};
+        const Ran verified = run("wimverify", QStringList{pieces + "/install.swm"} + reference);
+        QVERIFY2(verified.code == 0, qPrintable(text(verified)));
+        const QRegularExpression compression("Compression:[^\n]*\n");
+        QCOMPARE(editionsOf(pieces + "/install.swm", reference).remove(compression),
+                 editionsOf(source[0] + "/sources/" + image).remove(compression));
+        if (QString(QTest::currentDataTag()).contains("two pieces") && stickMiB > 2048 + 400)
+            QVERIFY(QFile::exists(pieces + "/install2.swm"));
+        QDir(back).removeRecursively();
+    }
+
+    // Refused with the reason before anything is written: the drive's ends
+    // are as they were.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("too small a drive") << "small" << 1 << "holds 67.1 MB";
+        QTest::newRow("a partition") << "partition" << 2 << "p1 is a partition";
+        QTest::newRow("no --yes off a terminal") << "no yes" << 2 << "give --yes";
+        QTest::newRow("a read-only drive") << "read-only" << 2 << "read-only";
+        QTest::newRow("a file system in use") << "busy" << 1 << "could not be unmounted";
+        QTest::newRow("a full temporary folder") << "full" << 1 << "not enough free space";
+        QTest::newRow("not a drive") << "null" << 2 << "not a drive the disk service knows";
+    }
+    void refusals()
+    {
+        QFETCH(QString, refusal);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        if (refusal == "full" && ::geteuid() != 0)
+            QSKIP("a small file system takes root to mount");
+        const QString sample = makeSample("refused.iso", {"--wim-mib", "32"});
+        QString device = makeStick("stick.img", (refusal == "small" ? 64 : 200) * kMiB);
+        QVERIFY(!device.isEmpty());
+        QString tmp = freshFolder("tmp"), mountPoint;
+        std::optional<QFile> held;
+        if (refusal == "partition" || refusal == "busy") {
+            mountAPartition(device, &mountPoint);
+            held.emplace(mountPoint + "/held");
+            QVERIFY(refusal != "busy" || held->open(QIODevice::WriteOnly));
+        }
+        const QByteArray before = ends(device);
+        QVERIFY(!before.isEmpty());
+        if (refusal == "read-only") {
+            // Told to the service as a write-protect switch would be.
+            QVERIFY(run("blockdev", {"--setro", device}).code == 0);
+            run("udevadm", {"trigger", "--action=change", "--settle", device});
+            QTRY_VERIFY(QString::fromUtf8(run("udisksctl", {"info", "-b", device}).out)
+                            .contains(QRegularExpression("ReadOnly: +true")));
+        }
+        const auto unmountTmpfs = qScopeGuard([&] {
+            if (refusal == "full")
+                run("umount", {"-l", tmp});
+        });
+        if (refusal == "full")
+            QVERIFY(run("mount", {"-t", "tmpfs", "-o", "size=40m", "tmpfs", tmp}).code == 0);
+        QStringList arguments{"--drive",
+                              refusal == "partition" ? device + "p1"
+                              : refusal == "null"    ? QString("/dev/null")
+                                                     : device,
+                              sample};
+        if (refusal != "no yes")
+            arguments.prepend("--yes");
+        const Ran refused = run(kCli, arguments, tmp);
+        QCOMPARE(refused.code, status);
+        QVERIFY2(text(refused).contains(said), qPrintable(text(refused)));
+        held.reset();
+        if (!mountPoint.isEmpty())
+            run("udisksctl", {"unmount", "--no-user-interaction", "-b", device + "p1"});
+        // A mounted file system writes near the end by itself; the table at
+        // the start is the drive's, untouched.
+        if (mountPoint.isEmpty())
+            QVERIFY(ends(device) == before);
+        else
+            QVERIFY(ends(device).left(kMiB) == before.left(kMiB));
+        verifyNothingLeft(tmp);
+    }
+
+    // Stopped at any point, the run ends within seconds and leaves nothing
+    // of its own; once the write has begun, the drive has no partition table
+    // at either end, so it never looks finished.
+    void faults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("waitFor");
+        QTest::newRow("cancelled while the stick is built") << "cancel" << "Splitting install.wim";
+        QTest::newRow("cancelled while the stick is written") << "cancel" << "Writing to";
+        QTest::newRow("the drive set read-only while it is written") << "read-only"
+                                                                     << "Writing to";
+    }
+    void faults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, waitFor);
+        const bool writing = waitFor == "Writing to";
+        // Large enough that the split takes a while.
+        const QString sample = makeSample("faults.iso", {"--wim-mib", "160"});
+        const QString device = makeStick("stick.img", 320 * kMiB);
+        QVERIFY(!device.isEmpty());
+        const QByteArray before = ends(device);
+        const QString tmp = freshFolder("tmp");
+        // At 4 MB/s, the write takes long enough to be caught in the middle.
+        const Throttle throttle(device, 4);
+        if (writing && throttle.group.isEmpty())
+            QSKIP("no blkio or io cgroup to slow the write down");
+        QStringList command{kCli, "--drive", device, "--yes", sample};
+        if (writing)
+            command = throttle.wrap(command);
+        QProcess cli;
+        cli.setProcessEnvironment(environment(tmp));
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(command[0], command.mid(1));
+        QByteArray seen = readUntil(cli, [&](const QByteArray &s) { return s.contains(waitFor.toUtf8()); });
+        const qint64 pid = cli.processId();
+        QVERIFY2(cli.state() == QProcess::Running && pid > 0, seen.right(2000).constData());
+        if (writing)
+            QTest::qWait(1000);
+        if (fault == "cancel")
+            ::kill(pid, SIGINT);
+        else
+            QVERIFY(run("blockdev", {"--setro", device}).code == 0);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(cli.waitForFinished(60000));
+        seen += cli.readAll();
+        QCOMPARE(cli.exitCode(), fault == "cancel" ? 130 : 1);
+        if (fault == "cancel")
+            QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        else
+            QVERIFY2(seen.contains("could not be written"), seen.right(2000).constData());
+        if (writing) {
+            QVERIFY2(seen.contains("without a partition table"), seen.right(2000).constData());
+            QVERIFY(ends(device) == QByteArray(2 * kMiB, '\0'));
+        } else {
+            QVERIFY(ends(device) == before);
+        }
+        verifyNothingLeft(tmp);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDriveInstaller)
+#include "tst_drive_installer.moc"
