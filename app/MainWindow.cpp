@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AppDelegate.h"
+#include "DrivePicker.h"
 #include "Appearance.h"
 #include "LogWindow.h"
 #include "QNSHeaderSheetView.h"
@@ -171,6 +172,10 @@ void MainWindow::bindController()
 
 void MainWindow::showMainButtonTitle()
 {
+    if (m_drivePicker->toDrive() && !conversionActive()) {
+        m_mainButton->setTitle(tr("Write to Drive..."));
+        return;
+    }
     // The controller's titles are the English ones; shown in the user's language.
     m_mainButton->setTitle(QCoreApplication::translate(
         "ViewController", m_controller->mainButtonTitle().toUtf8().constData()));
@@ -221,7 +226,43 @@ void MainWindow::updateMainButtonEnabled()
 {
     // While a stop winds down the title still reads "Cancel" but nothing may be
     // started or cancelled until cleanup has handed "Save..." back.
-    m_mainButton->setEnabled(!(m_controller->isWindingDown() && !m_controller->isRunning()));
+    const bool active = conversionActive();
+    m_drivePicker->setEnabled(!active);
+    m_mainButton->setEnabled(
+        !(m_controller->isWindingDown() && !m_controller->isRunning()) &&
+        (active || !m_drivePicker->toDrive() || m_drivePicker->chosenDrive().has_value()));
+    showMainButtonTitle();
+}
+
+// Before a drive is erased, the user says so with its name in front of them.
+void MainWindow::mainButtonPressed()
+{
+    if (!conversionActive()) {
+        const std::optional<DriveFacts> drive = m_drivePicker->chosenDrive();
+        if (m_drivePicker->toDrive() &&
+            (!drive || m_controller->isoPath().isEmpty() ||
+             !askToErase(DrivePicker::describe(*drive))))
+            return;
+        m_controller->setDrive(drive);
+    }
+    m_controller->convertButtonPressed();
+}
+
+bool MainWindow::askToErase(const QString &drive)
+{
+    if (m_eraseQuestion)
+        return m_eraseQuestion(drive);
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(windowTitle());
+    box.setText(tr("Erase %1?").arg(drive));
+    box.setInformativeText(tr("Everything on it will be erased. It becomes a Windows installer "
+                              "that computers start from with UEFI."));
+    QPushButton *erase = box.addButton(tr("Erase"), QMessageBox::DestructiveRole);
+    QPushButton *keep = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.exec();
+    return box.clickedButton() == erase;
 }
 
 void MainWindow::showVersion()

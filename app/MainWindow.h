@@ -4,6 +4,8 @@
 #include <functional>
 
 class AppDelegate;
+class DrivePicker;
+class UDisksDrives;
 class LogWindow;
 class QLabel;
 class QMenu;
@@ -28,6 +30,10 @@ public:
     // true stops it. The default asks with a message box.
     using StopQuestion = std::function<bool()>;
     void setStopQuestion(StopQuestion question) { m_stopQuestion = std::move(question); }
+    // Asked before a USB drive is erased; true erases it. The default asks
+    // with a message box.
+    using EraseQuestion = std::function<bool(const QString &drive)>;
+    void setEraseQuestion(EraseQuestion question) { m_eraseQuestion = std::move(question); }
 
     // Makes `pathOrUrl` (a path, relative or not, or a file: URL) the source, as
     // the open panel would. Refused while a conversion runs, or when it names no
@@ -49,6 +55,7 @@ public:
     QAction *directAction() const { return m_directAction; }
     QAction *bootableAction() const { return m_bootableAction; }
     LogWindow *logWindow() const { return m_logWindow; }
+    DrivePicker *drivePicker() const { return m_drivePicker; }
 
 signals:
     // The window has closed for good; the application ends here.
@@ -83,6 +90,8 @@ private:
     void showVersion();
 
     bool conversionActive() const;
+    void mainButtonPressed();
+    bool askToErase(const QString &drive);
     bool askToStop();
     void closeWhenStopped();
     void saveWindowGeometry() const;
@@ -91,6 +100,7 @@ private:
     ViewController *m_controller;
     AppDelegate *m_delegate;
     StopQuestion m_stopQuestion;
+    EraseQuestion m_eraseQuestion;
     bool m_closeWhenStopped = false;
     bool m_mayClose = false;
 
@@ -109,4 +119,6 @@ private:
     QAction *m_directAction = nullptr;
     QAction *m_bootableAction = nullptr;
     LogWindow *m_logWindow = nullptr;
+    UDisksDrives *m_drives = nullptr;
+    DrivePicker *m_drivePicker = nullptr;
 };

@@ -1,6 +1,8 @@
 // The main window's widgets, menus and their accessible descriptions.
 
 #include "AppDelegate.h"
+#include "DrivePicker.h"
+#include "UDisksDrives.h"
 #include "Appearance.h"
 #include "LogWindow.h"
 #include "MainWindow.h"
@@ -121,8 +123,7 @@ QLayout *MainWindow::buildFooter()
     m_mainButton->setObjectName(QStringLiteral("mainButton"));
     m_mainButton->setMinimumWidth(120);
     m_mainButton->setDefault(true);
-    connect(m_mainButton, &QPushButton::clicked, m_controller,
-            [this] { m_controller->convertButtonPressed(); });
+    connect(m_mainButton, &QPushButton::clicked, this, &MainWindow::mainButtonPressed);
 
     m_versionLabel = new QLabel;
     m_versionLabel->setObjectName(QStringLiteral("versionLabel"));
@@ -153,7 +154,16 @@ QWidget *MainWindow::buildBody()
     column->setContentsMargins(24, 22, 24, 18);
     column->setSpacing(0);
     column->addLayout(buildSourceRow());
-    column->addSpacing(24);
+    column->addSpacing(14);
+    m_drives = new UDisksDrives(QDBusConnection::systemBus(), this);
+    m_drivePicker = new DrivePicker(m_drives);
+    m_drivePicker->setObjectName(QStringLiteral("drivePicker"));
+    connect(m_drivePicker, &DrivePicker::choiceChanged, this, [this] {
+        showMainButtonTitle();
+        updateMainButtonEnabled();
+    });
+    column->addWidget(m_drivePicker);
+    column->addSpacing(20);
     column->addLayout(buildProgressArea());
     column->addStretch(1);
     column->addLayout(buildFooter());
@@ -230,7 +240,8 @@ void MainWindow::describeForAccessibility()
     m_sourceLabel->setAccessibleDescription(tr("The Windows ISO image to convert"));
     m_sourceButton->setAccessibleDescription(tr("Chooses the Windows ISO image to convert"));
     m_mainButton->setAccessibleDescription(
-        tr("Saves a copy of the image with install.wim split, or cancels the running conversion"));
+        tr("Saves a copy of the image with install.wim split, or makes the USB drive a Windows "
+           "installer, or cancels the running conversion"));
     m_promotionsButton->setAccessibleDescription(tr("Shows other tools from the same makers"));
     m_versionLabel->setAccessibleDescription(
         tr("Version of %1").arg(QCoreApplication::applicationName()));

@@ -207,6 +207,20 @@ void WidgetPrompts::runAlert(const QString &message, const QString &informativeT
     runMessageBox(m_parent, QMessageBox::Information, message, informativeText, details);
 }
 
+bool WidgetPrompts::runChoice(const QString &message, const QString &informativeText,
+                              const QString &action)
+{
+    QMessageBox box(m_parent);
+    box.setIcon(QMessageBox::Information);
+    box.setWindowTitle(alertTitle());
+    box.setText(keepingPathsWhole(message));
+    box.setInformativeText(keepingPathsWhole(informativeText));
+    QPushButton *chosen = box.addButton(action, QMessageBox::ActionRole);
+    box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    box.exec();
+    return box.clickedButton() == chosen;
+}
+
 void WidgetPrompts::runErrorAlert(const Error &error)
 {
     runMessageBox(m_parent, QMessageBox::Warning, error.message, error.details);

@@ -23,6 +23,8 @@ public:
     void runAlert(const QString &message, const QString &informativeText,
                   const QString &details = QString()) override;
     void runErrorAlert(const Error &error) override;
+    bool runChoice(const QString &message, const QString &informativeText,
+                   const QString &action) override;
 
     // A saved file must carry one of the allowed extensions; the first one is
     // appended when it does not (a name ending in ".iso-split" becomes

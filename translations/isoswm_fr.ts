@@ -277,6 +277,62 @@
         <source>It appeared in “%1” while the new image was being made, and was left as it is. Choose another name, or replace it.</source>
         <translation>Ce fichier est apparu dans «&#xa0;%1&#xa0;» pendant la création de la nouvelle image, et a été laissé tel quel. Choisissez un autre nom, ou remplacez-le.</translation>
     </message>
+    <message>
+        <source>Opening %1</source>
+        <translation>Ouverture de %1</translation>
+    </message>
+    <message>
+        <source>The disk service (UDisks2) does not answer.</source>
+        <translation>Le service des disques (UDisks2) ne répond pas.</translation>
+    </message>
+    <message>
+        <source>%1 is not there any more.</source>
+        <translation>%1 n’est plus là.</translation>
+    </message>
+    <message>
+        <source>%1 was removed, or another drive took its place. Choose the drive again.</source>
+        <translation>%1 a été retiré, ou un autre disque a pris sa place. Choisissez de nouveau le disque.</translation>
+    </message>
+    <message>
+        <source>The USB installer cannot be written to %1.</source>
+        <translation>L’installateur USB ne peut pas être écrit sur %1.</translation>
+    </message>
+    <message>
+        <source>%1 could not be opened.</source>
+        <translation>%1 n’a pas pu être ouvert.</translation>
+    </message>
+    <message>
+        <source>Copying files to the USB installer</source>
+        <translation>Copie des fichiers vers l’installateur USB</translation>
+    </message>
+    <message>
+        <source>Copying install.swm to the USB installer</source>
+        <translation>Copie d’install.swm vers l’installateur USB</translation>
+    </message>
+    <message>
+        <source>Writing to %1</source>
+        <translation>Écriture sur %1</translation>
+    </message>
+    <message>
+        <source>Checking %1</source>
+        <translation>Vérification de %1</translation>
+    </message>
+    <message>
+        <source>%1 was left without a partition table; write it again, or format it.</source>
+        <translation>%1 est resté sans table de partitions&#xa0;; écrivez-le de nouveau, ou formatez-le.</translation>
+    </message>
+    <message>
+        <source>USB installer completed</source>
+        <translation>Installateur USB terminé</translation>
+    </message>
+    <message>
+        <source>%1 now installs Windows on computers that start from USB with UEFI. It can be removed.</source>
+        <translation>%1 installe maintenant Windows sur les ordinateurs qui démarrent sur USB en UEFI. Il peut être retiré.</translation>
+    </message>
+    <message>
+        <source>Power Off</source>
+        <translation>Éteindre</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
@@ -295,6 +351,33 @@
     <message>
         <source>Show in Folder</source>
         <translation>Afficher dans le dossier</translation>
+    </message>
+</context>
+<context>
+    <name>DrivePicker</name>
+    <message>
+        <source>New ISO image</source>
+        <translation>Nouvelle image ISO</translation>
+    </message>
+    <message>
+        <source>USB drive</source>
+        <translation>Disque USB</translation>
+    </message>
+    <message>
+        <source>USB drive to write</source>
+        <translation>Disque USB à écrire</translation>
+    </message>
+    <message>
+        <source>The disk service (UDisks2) does not answer. %1</source>
+        <translation>Le service des disques (UDisks2) ne répond pas. %1</translation>
+    </message>
+    <message>
+        <source>%1 (%2, %3)</source>
+        <translation>%1 (%2, %3)</translation>
+    </message>
+    <message>
+        <source>No USB drive plugged in</source>
+        <translation>Aucun disque USB branché</translation>
     </message>
 </context>
 <context>
@@ -411,14 +494,6 @@
         <translation>Découpe et construit directement depuis l’image montée, sans copie intermédiaire&#xa0;: moins d’espace temporaire et moins d’octets écrits.</translation>
     </message>
     <message>
-        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso in which sources/install.wim (or install.esd) is split into install.swm pieces of at most 2048 MB, so that the installer fits on FAT32 media.
-Progress shows as one updating line on a terminal and otherwise as a plain line per stage; alerts and errors go to standard error. Ctrl-C (or SIGTERM, SIGHUP) cancels the conversion and waits until its temporary files are removed.
-Exit status: 0 when the new image was written, 1 when the conversion failed, 2 for wrong usage, 130 when it was cancelled.</source>
-        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur un support FAT32.
-La progression s’affiche sur une seule ligne mise à jour dans un terminal, et ailleurs en une ligne simple par étape&#xa0;; alertes et erreurs vont sur la sortie d’erreur standard. Ctrl-C (ou SIGTERM, SIGHUP) annule la conversion et attend que ses fichiers temporaires soient supprimés.
-Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.</translation>
-    </message>
-    <message>
         <source>Usage: %1 [options] SOURCE.iso DESTINATION.iso</source>
         <translation>Utilisation&#xa0;: %1 [options] SOURCE.iso DESTINATION.iso</translation>
     </message>
@@ -453,6 +528,60 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>List the drives a Windows installer could be written to (removable drives and disk images attached as loop devices), one a line, and exit.</source>
         <translation>Afficher les disques sur lesquels un installateur Windows pourrait être écrit (disques amovibles et images disque attachées comme périphériques loop), un par ligne, et quitter.</translation>
+    </message>
+    <message>
+        <source>Makes DESTINATION.iso, a copy of the Windows installation image SOURCE.iso in which sources/install.wim (or install.esd) is split into install.swm pieces of at most 2048 MB, so that the installer fits on FAT32 media.
+Progress shows as one updating line on a terminal and otherwise as a plain line per stage; alerts and errors go to standard error. Ctrl-C (or SIGTERM, SIGHUP) cancels the conversion and waits until its temporary files are removed.
+With --drive, a USB drive is made the Windows installer instead: everything on it is erased, and it gets a FAT32 file system with the image&apos;s files and the pieces, which computers start from with UEFI. The disk service (UDisks2) opens the drive; polkit may ask for a password, as for restoring a disk image.
+Exit status: 0 when the new image was written, 1 when the conversion failed, 2 for wrong usage, 130 when it was cancelled.</source>
+        <translation>Crée DESTINATION.iso, une copie de l’image d’installation de Windows SOURCE.iso dans laquelle sources/install.wim (ou install.esd) est découpé en morceaux install.swm d’au plus 2048&#xa0;Mo, pour que le programme d’installation tienne sur un support FAT32.
+La progression s’affiche sur une seule ligne mise à jour dans un terminal, et ailleurs en une ligne simple par étape&#xa0;; alertes et erreurs vont sur la sortie d’erreur standard. Ctrl-C (ou SIGTERM, SIGHUP) annule la conversion et attend que ses fichiers temporaires soient supprimés.
+Avec --drive, c’est un disque USB qui devient l’installateur de Windows&#xa0;: tout ce qu’il contient est effacé, et il reçoit un système de fichiers FAT32 avec les fichiers de l’image et les morceaux, sur lequel les ordinateurs démarrent en UEFI. Le service des disques (UDisks2) ouvre le disque&#xa0;; polkit peut demander un mot de passe, comme pour restaurer une image disque.
+Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conversion a échoué, 2 en cas de mauvaise utilisation, 130 quand elle a été annulée.</translation>
+    </message>
+    <message>
+        <source>       %1 [options] --drive DEVICE SOURCE.iso</source>
+        <translation>              %1 [options] --drive DEVICE SOURCE.iso</translation>
+    </message>
+    <message>
+        <source>Make the drive DEVICE (its /dev path, a whole drive) the Windows installer, instead of DESTINATION.iso. On a terminal it asks first.</source>
+        <translation>Fait du disque DEVICE (son chemin /dev, un disque entier) l’installateur de Windows, au lieu de DESTINATION.iso. Dans un terminal, demande d’abord confirmation.</translation>
+    </message>
+    <message>
+        <source>Erase the drive without asking; needed when standard input is not a terminal.</source>
+        <translation>Efface le disque sans demander&#xa0;; nécessaire quand l’entrée standard n’est pas un terminal.</translation>
+    </message>
+    <message>
+        <source>give SOURCE.iso after --drive DEVICE</source>
+        <translation>indiquez SOURCE.iso après --drive DEVICE</translation>
+    </message>
+    <message>
+        <source>isoswm-cli: %1 is not a drive the disk service knows; “isoswm-cli --list-drives” lists those it could write.</source>
+        <translation>isoswm-cli&#xa0;: %1 n’est pas un disque connu du service des disques&#xa0;; «&#xa0;isoswm-cli --list-drives&#xa0;» liste ceux qu’il pourrait écrire.</translation>
+    </message>
+    <message>
+        <source>nothing is erased unasked: give --yes to write to %1 without a terminal</source>
+        <translation>rien n’est effacé sans confirmation&#xa0;: indiquez --yes pour écrire sur %1 sans terminal</translation>
+    </message>
+    <message>
+        <source>Everything on %1 (%2, %3) will be erased.</source>
+        <translation>Tout le contenu de %1 (%2, %3) sera effacé.</translation>
+    </message>
+    <message>
+        <source>Make it the Windows installer? [y/N] </source>
+        <translation>En faire l’installateur de Windows&#xa0;? [o/N] </translation>
+    </message>
+    <message>
+        <source>y</source>
+        <translation>o</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>oui</translation>
+    </message>
+    <message>
+        <source>Nothing was written to %1.</source>
+        <translation>Rien n’a été écrit sur %1.</translation>
     </message>
 </context>
 <context>
@@ -552,10 +681,6 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
         <translation>Choisit l’image ISO Windows à convertir</translation>
     </message>
     <message>
-        <source>Saves a copy of the image with install.wim split, or cancels the running conversion</source>
-        <translation>Enregistre une copie de l’image avec install.wim découpé, ou annule la conversion en cours</translation>
-    </message>
-    <message>
         <source>Shows other tools from the same makers</source>
         <translation>Montre d’autres outils des mêmes auteurs</translation>
     </message>
@@ -578,6 +703,30 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>Bytes done, rate and time left of the stage</source>
         <translation>Octets traités, débit et temps restant de l’étape</translation>
+    </message>
+    <message>
+        <source>Write to Drive...</source>
+        <translation>Écrire sur le disque…</translation>
+    </message>
+    <message>
+        <source>Erase %1?</source>
+        <translation>Effacer %1&#xa0;?</translation>
+    </message>
+    <message>
+        <source>Everything on it will be erased. It becomes a Windows installer that computers start from with UEFI.</source>
+        <translation>Tout son contenu sera effacé. Il deviendra un installateur de Windows sur lequel les ordinateurs démarrent en UEFI.</translation>
+    </message>
+    <message>
+        <source>Erase</source>
+        <translation>Effacer</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Saves a copy of the image with install.wim split, or makes the USB drive a Windows installer, or cancels the running conversion</source>
+        <translation>Enregistre une copie de l’image avec install.wim découpé, ou fait du disque USB un installateur de Windows, ou annule la conversion en cours</translation>
     </message>
 </context>
 <context>
@@ -630,6 +779,14 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>“%1” is a name FAT32 cannot hold.</source>
         <translation>«&#xa0;%1&#xa0;» est un nom que FAT32 ne peut pas contenir.</translation>
+    </message>
+    <message>
+        <source>Stopped.</source>
+        <translation>Arrêté.</translation>
+    </message>
+    <message>
+        <source>The USB installer was not finished.</source>
+        <translation>L’installateur USB n’a pas été terminé.</translation>
     </message>
 </context>
 <context>
@@ -684,6 +841,18 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>%1 could not be opened: %2</source>
         <translation>%1 n’a pas pu être ouvert&#xa0;: %2</translation>
+    </message>
+    <message>
+        <source>Permission to unmount the file systems of %1 was not given.</source>
+        <translation>L’autorisation de démonter les systèmes de fichiers de %1 n’a pas été donnée.</translation>
+    </message>
+    <message>
+        <source>A file system of %1 could not be unmounted: %2</source>
+        <translation>Un système de fichiers de %1 n’a pas pu être démonté&#xa0;: %2</translation>
+    </message>
+    <message>
+        <source>%1 could not be powered off: %2</source>
+        <translation>%1 n’a pas pu être éteint&#xa0;: %2</translation>
     </message>
 </context>
 <context>
