@@ -22,6 +22,7 @@ struct ConversionText {
 };
 
 constexpr qint64 kMarginBytes = 64LL << 20;
+constexpr qint64 kPieceBytes = 2048LL << 20; // what wimsplit is asked for
 
 qint64 withMargin(qint64 bytes)
 {
@@ -150,8 +151,10 @@ StickNeeds stickNeeded(const Layout &layout)
     const qint64 wim = layout.needsExport() ? qint64(WimImage::estimatedExportBytes(layout.wim))
                                             : layout.imageBytes;
     const qint64 content = layout.treeBytes - layout.imageBytes + wim;
-    // The split of an exported image writes its pieces beside the export.
-    return {content, withMargin(content + (layout.needsExport() ? wim : 0))};
+    // The split of an exported image writes its pieces beside the export; a
+    // piece is in the stick's image and beside it until it has been copied.
+    const qint64 piece = std::min(wim, kPieceBytes);
+    return {content, withMargin(content + std::max(layout.needsExport() ? wim : 0, piece))};
 }
 
 std::variant<Layout, Error> inspect(const Request &request)

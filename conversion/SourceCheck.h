@@ -41,7 +41,8 @@ std::variant<Layout, Error> inspect(const Request &request);
 
 // A USB installer's files (the tree without the Windows image, and its
 // pieces), and the temporary folder's peak while it is made: the stick's
-// image holding them, and the pieces (and the export) until they are in it.
+// image holding them, the pieces until they are in it, and the export until
+// it is split.
 struct StickNeeds {
     qint64 content = 0;
     qint64 temporary = 0;
