@@ -24,20 +24,24 @@ DesktopNotifier::DesktopNotifier(ViewController *controller, const QDBusConnecti
     connect(controller, &ViewController::conversionEnded, this, [this, controller](bool ok) {
         // No focused window: the user is in another application.
         if (!QGuiApplication::focusWindow())
-            notify(ok, controller->saveISOPath());
+            notify(ok, controller->saveISOPath(),
+                   controller->drive() ? controller->drive()->name() : QString());
     });
     m_bus.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), this,
                   SLOT(onActionInvoked(uint, QString)));
 }
 
-void DesktopNotifier::notify(bool succeeded, const QString &outputPath)
+void DesktopNotifier::notify(bool succeeded, const QString &outputPath, const QString &drive)
 {
-    const QString summary = succeeded ? tr("The new ISO is ready") : tr("The conversion stopped");
+    const QString summary = !succeeded         ? tr("The conversion stopped")
+                            : drive.isEmpty() ? tr("The new ISO is ready")
+                                              : tr("The USB installer is ready");
     const QString body =
-        succeeded ? QFileInfo(outputPath).absoluteFilePath()
-                  : tr("%1 says why in its window.").arg(QCoreApplication::applicationName());
+        !succeeded        ? tr("%1 says why in its window.").arg(QCoreApplication::applicationName())
+        : drive.isEmpty() ? QFileInfo(outputPath).absoluteFilePath()
+                          : drive;
     QStringList actions;
-    if (succeeded)
+    if (succeeded && drive.isEmpty())
         actions << kShowAction << tr("Show in Folder");
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());

@@ -21,7 +21,8 @@ private slots:
     void onActionInvoked(uint id, const QString &actionKey);
 
 private:
-    void notify(bool succeeded, const QString &outputPath);
+    // `drive` names the USB drive written instead of an image.
+    void notify(bool succeeded, const QString &outputPath, const QString &drive);
     void showInFolder(const QString &path);
 
     QDBusConnection m_bus;

@@ -327,6 +327,15 @@ int convert(QCoreApplication &app, const Settings &settings)
         // (the terminal's own wrap keeps it whole for copying).
         if (succeeded)
             std::printf("%s\n", qPrintable(Cli::tr("Created %1").arg(settings.destination)));
+        // A drive may have been written to in part; the warning before says so.
+        else if (settings.drive && outcome == ViewController::Outcome::Cancelled)
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(Cli::tr("Cancelled; the installer on %1 was not finished.")
+                                        .arg(settings.destination)));
+        else if (settings.drive)
+            std::fprintf(stderr, "%s\n",
+                         qPrintable(Cli::tr("The installer on %1 was not finished.")
+                                        .arg(settings.destination)));
         else if (outcome == ViewController::Outcome::Cancelled)
             std::fprintf(
                 stderr, "%s\n",

@@ -77,10 +77,13 @@ void Conversion::cancel()
     // A mount tool is given a moment to return; one that hangs is stopped.
     if (m_tool)
         m_mountDeadline.start();
-    // Nobody need answer the disk service's password dialog for a run that
-    // is over; a drive opened after all is closed at once.
-    if (m_openingDrive)
+    // The unmounts and the opening stop here; a dialog polkit shows already
+    // is answered for nothing, and a drive opened after all is closed at once.
+    if (m_openingDrive) {
+        m_openingDrive = false;
+        m_drives.reset();
         QTimer::singleShot(0, this, [this] { cleanup(); });
+    }
     Log::write(QStringLiteral("cancelling"));
 }
 

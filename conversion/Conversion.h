@@ -109,6 +109,8 @@ private:
     void openDriveStage();
     void driveOpened(int fd, const QString &error);
     void stickTreeStage();
+    void stickFilesStage();
+    bool driveStillThere();
     void splitOrExport();
     void stickPiecesStage();
     void writeStage();

@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 // A USB installer: the drive is checked again and opened right after the
@@ -56,6 +59,24 @@ void Conversion::openDriveStage()
         fail({tr("The USB installer cannot be written to %1.").arg(now->name()), *why});
         return;
     }
+    // Neither the source nor the temporary folder may live on the drive:
+    // its file systems are unmounted before anything is built.
+    const auto onDrive = [&](const QString &path) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        return std::any_of(now->mountPoints.begin(), now->mountPoints.end(),
+                           [&](const QString &mount) {
+                               return canonical == mount ||
+                                      canonical.startsWith(mount + QLatin1Char('/'));
+                           });
+    };
+    if (onDrive(m_options.source) || onDrive(temporaryFolder())) {
+        fail({tr("The USB installer cannot be written to %1.").arg(now->name()),
+              onDrive(m_options.source)
+                  ? tr("The image to convert is on it. Copy the image to another disk first.")
+                  : tr("The temporary folder “%1” is on it. Choose another one (TMPDIR).")
+                        .arg(temporaryFolder())});
+        return;
+    }
     m_drive = *now;
     Log::write(QStringLiteral("opening %1 (%2, %3 bytes)").arg(m_drive.device, m_drive.name())
                    .arg(m_drive.size));
@@ -72,6 +93,12 @@ void Conversion::driveOpened(int fd, const QString &error)
         closeDrive();
         return;
     }
+    if (fd >= 0 && !driveStillThere()) {
+        fail({tr("%1 is not there any more.").arg(m_drive.name()),
+              tr("%1 was removed, or another drive took its place. Choose the drive again.")
+                  .arg(m_drive.device)});
+        return;
+    }
     if (!isRunning()) {
         cleanup();
         return;
@@ -81,6 +108,18 @@ void Conversion::driveOpened(int fd, const QString &error)
         return;
     }
     stagingStart();
+}
+
+// The drive opened is still the one checked: a stick swapped while polkit
+// asked, or during the build, is never written.
+bool Conversion::driveStillThere()
+{
+    if (!m_drives->refresh())
+        return false;
+    const std::optional<DriveFacts> now = m_drives->find(m_drive.device);
+    uint64_t size = 0;
+    return now && now->sameDrive(m_drive) && ::ioctl(m_driveFd, BLKGETSIZE64, &size) == 0 &&
+           qint64(size) == m_drive.size;
 }
 
 QString Conversion::sourcesName() const
@@ -98,18 +137,35 @@ void Conversion::stickTreeStage()
     Log::write(QStringLiteral("building the USB installer in %1").arg(m_stickImage));
     report(QT_TR_NOOP("Copying files to the USB installer"));
     beginMeasuring(StageDetail::Stage::Stick, m_stickTotal);
-    m_readingSource = true;
+    // The empty file system first: it reads nothing from the source.
     inBackground(
         [this, image = m_stickImage, size = m_drive.size,
-         label = PathName::lastComponent(m_mountPath), mount = m_mountPath,
-         excluded = QDir(m_mountPath).relativeFilePath(m_layout.imagePath)] {
-            const StickImage::KeepGoing going = [this] { return isRunning(); };
-            std::optional<Error> error = StickImage::create(image, size, label, going);
-            if (!error) {
-                m_stickBase = FileSystem::allocatedBytes(image);
-                error = StickImage::copyTree(image, mount, {excluded}, going);
+         label = PathName::lastComponent(m_mountPath)] {
+            return StickImage::create(image, size, label, [this] { return isRunning(); });
+        },
+        [this](std::optional<Error> error) {
+            if (error && isRunning()) {
+                endMeasuring();
+                fail(namingFullDisk(*error, temporaryFolder()));
+                return;
             }
-            return error;
+            if (!isRunning()) {
+                endMeasuring();
+                cleanup();
+                return;
+            }
+            m_stickBase = FileSystem::allocatedBytes(m_stickImage);
+            stickFilesStage();
+        });
+}
+
+void Conversion::stickFilesStage()
+{
+    m_readingSource = true;
+    inBackground(
+        [this, image = m_stickImage, mount = m_mountPath,
+         excluded = QDir(m_mountPath).relativeFilePath(m_layout.imagePath)] {
+            return StickImage::copyTree(image, mount, {excluded}, [this] { return isRunning(); });
         },
         [this](std::optional<Error> error) {
             endMeasuring();
@@ -190,6 +246,13 @@ void Conversion::stickPiecesStage()
 
 void Conversion::writeStage()
 {
+    if (!driveStillThere()) {
+        fail({tr("%1 is not there any more.").arg(m_drive.name()),
+              tr("%1 was removed, or another drive took its place. Nothing was written to "
+                 "it.")
+                  .arg(m_drive.device)});
+        return;
+    }
     Log::write(QStringLiteral("writing %1 to %2").arg(m_stickImage, m_drive.device));
     report(QT_TR_NOOP("Writing to %1"), m_drive.name());
     beginMeasuring(StageDetail::Stage::Write, 0);

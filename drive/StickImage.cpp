@@ -180,9 +180,13 @@ std::optional<Error> create(const QString &image, qint64 size, const QString &la
 {
     const Going going(keepGoing);
     QFile file(image);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(size))
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || !file.resize(size)) {
+        // A file system that cannot hold a file of the drive's size says EFBIG.
+        const int error = errno ? errno : EIO;
         return Error{StickText::tr("The USB installer could not be built."),
-                     image + QStringLiteral(": ") + file.errorString(), ENOSPC};
+                     image + QStringLiteral(": ") + file.errorString(), error};
+    }
     file.close();
     const QByteArray table = QByteArrayLiteral("label: gpt\nstart=2048, type=") + kBasicDataType +
                              QByteArrayLiteral(", name=\"") + fatLabel(label).toUtf8() +

@@ -181,8 +181,12 @@ void UDisksDrives::unmountAndOpen(const DriveFacts &drive, QObject *context, Ope
                                                        QStringLiteral("Unmount"));
     call << QVariantMap();
     call.setInteractiveAuthorizationAllowed(true);
-    whenAnswered(m_bus, call, kAuthorizationTimeoutMs, context,
-                 [this, rest, context, done = std::move(done)](const QDBusMessage &reply) {
+    // The chain goes on only while `context` does, and never past this object.
+    const QPointer<QObject> alive(context);
+    whenAnswered(m_bus, call, kAuthorizationTimeoutMs, this,
+                 [this, rest, alive, context, done = std::move(done)](const QDBusMessage &reply) {
+                     if (!alive)
+                         return;
                      if (reply.type() == QDBusMessage::ReplyMessage)
                          unmountAndOpen(rest, context, done);
                      else if (refused(reply))

@@ -333,6 +333,18 @@
         <source>Power Off</source>
         <translation>Éteindre</translation>
     </message>
+    <message>
+        <source>The image to convert is on it. Copy the image to another disk first.</source>
+        <translation>L’image à convertir s’y trouve. Copiez d’abord l’image sur un autre disque.</translation>
+    </message>
+    <message>
+        <source>The temporary folder “%1” is on it. Choose another one (TMPDIR).</source>
+        <translation>Le dossier temporaire «&#xa0;%1&#xa0;» s’y trouve. Choisissez-en un autre (TMPDIR).</translation>
+    </message>
+    <message>
+        <source>%1 was removed, or another drive took its place. Nothing was written to it.</source>
+        <translation>%1 a été retiré, ou un autre disque a pris sa place. Rien n’y a été écrit.</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
@@ -351,6 +363,10 @@
     <message>
         <source>Show in Folder</source>
         <translation>Afficher dans le dossier</translation>
+    </message>
+    <message>
+        <source>The USB installer is ready</source>
+        <translation>L’installateur USB est prêt</translation>
     </message>
 </context>
 <context>
@@ -582,6 +598,14 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>Nothing was written to %1.</source>
         <translation>Rien n’a été écrit sur %1.</translation>
+    </message>
+    <message>
+        <source>Cancelled; the installer on %1 was not finished.</source>
+        <translation>Annulé&#xa0;; l’installateur sur %1 n’a pas été terminé.</translation>
+    </message>
+    <message>
+        <source>The installer on %1 was not finished.</source>
+        <translation>L’installateur sur %1 n’a pas été terminé.</translation>
     </message>
 </context>
 <context>

@@ -265,6 +265,7 @@ private slots:
         QTest::newRow("no --yes off a terminal") << "no yes" << 2 << "give --yes";
         QTest::newRow("a read-only drive") << "read-only" << 2 << "read-only";
         QTest::newRow("a file system in use") << "busy" << 1 << "could not be unmounted";
+        QTest::newRow("the image on the drive") << "source on it" << 1 << "image to convert is on it";
         QTest::newRow("a full temporary folder") << "full" << 1 << "not enough free space";
         QTest::newRow("not a drive") << "null" << 2 << "not a drive the disk service knows";
     }
@@ -275,13 +276,17 @@ private slots:
         QFETCH(QString, said);
         if (refusal == "full" && ::geteuid() != 0)
             QSKIP("a small file system takes root to mount");
-        const QString sample = makeSample("refused.iso", {"--wim-mib", "32"});
+        QString sample = makeSample("refused.iso", {"--wim-mib", "32"});
         QString device = makeStick("stick.img", (refusal == "small" ? 64 : 200) * kMiB);
         QVERIFY(!device.isEmpty());
         QString tmp = freshFolder("tmp"), mountPoint;
         std::optional<QFile> held;
-        if (refusal == "partition" || refusal == "busy") {
+        if (refusal == "partition" || refusal == "busy" || refusal == "source on it") {
             mountAPartition(device, &mountPoint);
+            if (refusal == "source on it") {
+                QVERIFY(QFile::copy(sample, mountPoint + "/refused.iso"));
+                sample = mountPoint + "/refused.iso";
+            }
             held.emplace(mountPoint + "/held");
             QVERIFY(refusal != "busy" || held->open(QIODevice::WriteOnly));
         }
