@@ -95,17 +95,24 @@ QString helpText(const QList<QPair<QString, QString>> &options,
     return text;
 }
 
+// The drives as the disk service tells them now; false, the reason told, when
+// it does not answer.
+bool askedTheDiskService(UDisksDrives &drives)
+{
+    QString error;
+    if (drives.refresh(&error))
+        return true;
+    Terminal::print(stderr,
+                    Cli::tr("isoswm-cli: the disk service (UDisks2) does not answer: %1").arg(error));
+    return false;
+}
+
 // The drives the disk service knows that could be written: device, size, name.
 int listWritableDrives()
 {
     UDisksDrives drives;
-    QString error;
-    if (!drives.refresh(&error)) {
-        Terminal::print(stderr, Cli::tr("isoswm-cli: the disk service (UDisks2) does not "
-                                        "answer: %1")
-                                    .arg(error));
+    if (!askedTheDiskService(drives))
         return kExitFailed;
-    }
     for (const DriveFacts &drive : drives.devices())
         if (!DriveRules::refusal(drive, 0, QDir::homePath()))
             std::printf("%s\t%s\t%s\n", qPrintable(drive.device),
@@ -210,13 +217,8 @@ bool sameFile(const QString &a, const QString &b)
 std::variant<DriveFacts, int> chosenDrive(const QString &device)
 {
     UDisksDrives drives;
-    QString error;
-    if (!drives.refresh(&error)) {
-        Terminal::print(stderr, Cli::tr("isoswm-cli: the disk service (UDisks2) does not "
-                                        "answer: %1")
-                                    .arg(error));
+    if (!askedTheDiskService(drives))
         return kExitFailed;
-    }
     const std::optional<DriveFacts> drive = drives.find(device);
     if (!drive) {
         Terminal::print(stderr, Cli::tr("isoswm-cli: %1 is not a drive the disk service knows; "

@@ -110,6 +110,7 @@ private:
     void driveOpened(int fd, const QString &error);
     void stickTreeStage();
     void stickFilesStage();
+    bool stickStageEnded(const std::optional<Error> &error);
     bool driveStillThere();
     void splitOrExport();
     void stickPiecesStage();

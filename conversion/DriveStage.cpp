@@ -144,14 +144,8 @@ void Conversion::stickTreeStage()
             return StickImage::create(image, size, label, [this] { return isRunning(); });
         },
         [this](std::optional<Error> error) {
-            if (error && isRunning()) {
-                endMeasuring();
-                fail(namingFullDisk(*error, temporaryFolder()));
-                return;
-            }
-            if (!isRunning()) {
-                endMeasuring();
-                cleanup();
+            if (error || !isRunning()) {
+                stickStageEnded(error);
                 return;
             }
             m_stickBase = FileSystem::allocatedBytes(m_stickImage);
@@ -168,18 +162,22 @@ void Conversion::stickFilesStage()
             return StickImage::copyTree(image, mount, {excluded}, [this] { return isRunning(); });
         },
         [this](std::optional<Error> error) {
-            endMeasuring();
-            if (error && isRunning()) {
-                fail(namingFullDisk(*error, temporaryFolder()));
+            if (!stickStageEnded(error))
                 return;
-            }
-            if (!isRunning()) {
-                cleanup();
-                return;
-            }
             reportMilestone(35);
             splitOrExport();
         });
+}
+
+// A stage that fills the stick's image has ended: true when the run goes on.
+bool Conversion::stickStageEnded(const std::optional<Error> &error)
+{
+    endMeasuring();
+    if (error && isRunning())
+        fail(namingFullDisk(*error, temporaryFolder()));
+    else if (!isRunning())
+        cleanup();
+    return !error && isRunning();
 }
 
 void Conversion::splitOrExport()
@@ -220,15 +218,8 @@ void Conversion::stickPiecesStage()
             return std::nullopt;
         },
         [this](std::optional<Error> error) {
-            endMeasuring();
-            if (error && isRunning()) {
-                fail(namingFullDisk(*error, temporaryFolder()));
+            if (!stickStageEnded(error))
                 return;
-            }
-            if (!isRunning()) {
-                cleanup();
-                return;
-            }
             reportMilestone(70);
             // Nothing more is read from the source.
             Log::write(QStringLiteral("unmounting ISO"));

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -173,5 +174,30 @@ inline QString editionsOf(const QString &wim, const QStringList &reference = {})
     }
     return all;
 }
+
+// A test program's own folder, with the sample images it makes there once.
+class Workspace {
+public:
+    QTemporaryDir m_work{QDir::tempPath() + "/isoswm-e2e-XXXXXX"};
+
+    QString work(const QString &name) const { return m_work.filePath(name); }
+    QString freshFolder(const QString &name)
+    {
+        QDir(work(name)).removeRecursively();
+        QDir().mkpath(work(name));
+        return work(name);
+    }
+    QString makeSample(const QString &name, const QStringList &options)
+    {
+        const QString iso = work(name);
+        if (!QFile::exists(iso)) {
+            const Ran made = run(QStringLiteral(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso"),
+                                 options + QStringList{iso});
+            if (made.code != 0)
+                qWarning("make-sample-iso: %s", made.err.constData());
+        }
+        return iso;
+    }
+};
 
 } // namespace E2e

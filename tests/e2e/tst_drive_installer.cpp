@@ -17,7 +17,6 @@ using namespace E2e;
 
 namespace {
 
-const QString kMakeSample = QStringLiteral(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso");
 constexpr qint64 kMiB = 1 << 20;
 
 QString text(const Ran &ran)
@@ -81,29 +80,11 @@ struct Throttle {
 
 } // namespace
 
-class TestDriveInstaller : public QObject {
+class TestDriveInstaller : public QObject, public Workspace {
     Q_OBJECT
-    QTemporaryDir m_work{QDir::tempPath() + "/isoswm-drive-XXXXXX"};
     QStringList m_processesBefore;
     QStringList m_devices; // loop devices made and not yet deleted
 
-    QString work(const QString &name) const { return m_work.filePath(name); }
-    QString freshFolder(const QString &name)
-    {
-        QDir(work(name)).removeRecursively();
-        QDir().mkpath(work(name));
-        return work(name);
-    }
-    QString makeSample(const QString &name, const QStringList &options)
-    {
-        const QString iso = work(name);
-        if (!QFile::exists(iso)) {
-            const Ran made = run(kMakeSample, options + QStringList{iso});
-            if (made.code != 0)
-                qWarning("make-sample-iso: %s", made.err.constData());
-        }
-        return iso;
-    }
     // A disk image of `size` bytes attached through the disk service, as a
     // user would: its ends filled with a pattern, so a change shows.
     QString makeStick(const QString &name, qint64 size)

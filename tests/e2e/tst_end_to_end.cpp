@@ -18,34 +18,15 @@ using namespace E2e;
 namespace {
 
 const QString kLabel = QStringLiteral("CCCOMA_X64FRE_EN-US_DV9");
-const QString kMakeSample = QStringLiteral(ISOSWM_SOURCE_DIR "/scripts/make-sample-iso");
 
 } // namespace
 
-class TestEndToEnd : public QObject {
+class TestEndToEnd : public QObject, public Workspace {
     Q_OBJECT
-    QTemporaryDir m_work{QDir::tempPath() + "/isoswm-e2e-XXXXXX"};
     QString m_sample, m_converted;
     QStringList m_processesBefore;
     QFileDevice::Permissions m_fuseMode;
 
-    QString work(const QString &name) const { return m_work.filePath(name); }
-    QString freshFolder(const QString &name)
-    {
-        QDir(work(name)).removeRecursively();
-        QDir().mkpath(work(name));
-        return work(name);
-    }
-    QString makeSample(const QString &name, const QStringList &options)
-    {
-        const QString iso = work(name);
-        if (!QFile::exists(iso)) {
-            const Ran made = run(kMakeSample, options + QStringList{iso});
-            if (made.code != 0)
-                qWarning("make-sample-iso: %s", made.err.constData());
-        }
-        return iso;
-    }
     // Runs a disk tool as another user, as a desktop user would: /dev/fuse
     // open to all (a desktop's mode) and a runtime folder of that user's own.
     QStringList asUser(int uid, const QStringList &command)
