@@ -127,9 +127,10 @@ class TestDriveInstaller : public QObject, public Workspace {
                                                  " && partx -a " + device + " && mkfs.ext4 -q " +
                                                  device + "p1"});
         QVERIFY2(table.code == 0, qPrintable(text(table)));
-        // Once the service has seen the new partition.
+        // Once udev has probed the new file system and the service has seen it.
+        run("udevadm", {"trigger", "--action=change", "--settle", device + "p1"});
         Ran mounted;
-        for (int i = 0; i < 50; ++i, QTest::qWait(100))
+        for (int i = 0; i < 100; ++i, QTest::qWait(200))
             if ((mounted = run("udisksctl", {"mount", "--no-user-interaction", "-b", device + "p1"}))
                     .code == 0)
                 break;
@@ -181,6 +182,8 @@ private slots:
         QString mountPoint;
         if (mounted)
             mountAPartition(device, &mountPoint);
+        if (QTest::currentTestFailed())
+            return;
         const QString tmp = freshFolder("tmp");
         const Ran made = run(kCli, {"--drive", device, "--yes", sample}, tmp);
         QVERIFY2(made.code == 0, qPrintable(text(made)));
@@ -264,6 +267,8 @@ private slots:
         std::optional<QFile> held;
         if (refusal == "partition" || refusal == "busy" || refusal == "source on it") {
             mountAPartition(device, &mountPoint);
+            if (QTest::currentTestFailed())
+                return;
             if (refusal == "source on it") {
                 QVERIFY(QFile::copy(sample, mountPoint + "/refused.iso"));
                 sample = mountPoint + "/refused.iso";
