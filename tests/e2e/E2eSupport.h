@@ -11,9 +11,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace E2e {
 
@@ -175,10 +178,39 @@ inline QString editionsOf(const QString &wim, const QStringList &reference = {})
     return all;
 }
 
-// A test program's own folder, with the sample images it makes there once.
+// A test program's own folder, with the sample images it makes there once,
+// readable by the other users the program runs commands as.
 class Workspace {
 public:
     QTemporaryDir m_work{QDir::tempPath() + "/isoswm-e2e-XXXXXX"};
+    const QFileDevice::Permissions m_fuseMode = QFileInfo("/dev/fuse").permissions();
+
+    Workspace()
+    {
+        QFile::setPermissions(m_work.path(), QFile::permissions(m_work.path()) |
+                                                 QFile::ReadOther | QFile::ExeOther);
+    }
+    ~Workspace()
+    {
+        if (::geteuid() == 0)
+            QFile::setPermissions("/dev/fuse", m_fuseMode);
+    }
+    // A command run as another user, as a desktop user would run it: /dev/fuse
+    // open to all (a desktop's mode) and a runtime folder of that user's own.
+    QStringList asUser(int uid, const QStringList &command)
+    {
+        const QString runtime = work(QString("runtime-%1").arg(uid));
+        QDir().mkpath(runtime);
+        ::chown(QFile::encodeName(runtime).constData(), uid, uid);
+        ::chmod("/dev/fuse", 0666);
+        return QString("setpriv --reuid %1 --regid %1 --clear-groups env").arg(uid).split(' ')
+               << "XDG_RUNTIME_DIR=" + runtime << command;
+    }
+    Ran runAs(int uid, const QStringList &command)
+    {
+        const QStringList line = asUser(uid, command);
+        return run(line[0], line.mid(1));
+    }
 
     QString work(const QString &name) const { return m_work.filePath(name); }
     QString freshFolder(const QString &name)

@@ -250,6 +250,8 @@ private slots:
         QTest::newRow("a read-only drive") << "read-only" << 2 << "read-only";
         QTest::newRow("a file system in use") << "busy" << 1 << "could not be unmounted";
         QTest::newRow("the image on the drive") << "source on it" << 1 << "image to convert is on it";
+        QTest::newRow("a desktop user refused by polkit")
+            << "polkit" << 1 << "Permission to write to Disk image stick.img was not given";
         QTest::newRow("a full temporary folder") << "full" << 1 << "not enough free space";
         QTest::newRow("not a drive") << "null" << 2 << "not a drive the disk service knows";
     }
@@ -258,8 +260,8 @@ private slots:
         QFETCH(QString, refusal);
         QFETCH(int, status);
         QFETCH(QString, said);
-        if (refusal == "full" && ::geteuid() != 0)
-            QSKIP("a small file system takes root to mount");
+        if ((refusal == "full" || refusal == "polkit") && ::geteuid() != 0)
+            QSKIP("a small file system, or another user, takes root");
         QString sample = makeSample("refused.iso", {"--wim-mib", "32"});
         QString device = makeStick("stick.img", (refusal == "small" ? 64 : 200) * kMiB);
         QVERIFY(!device.isEmpty());
@@ -298,7 +300,15 @@ private slots:
                               sample};
         if (refusal != "no yes")
             arguments.prepend("--yes");
-        const Ran refused = run(kCli, arguments, tmp);
+        // As a user with no session, as polkit sees a desktop user who
+        // dismissed its password dialog: refused.
+        if (refusal == "polkit") {
+            ::chown(QFile::encodeName(tmp).constData(), 65534, 65534);
+            arguments = asUser(65534, QStringList{"TMPDIR=" + tmp, kCli} + arguments);
+        } else {
+            arguments.prepend(kCli);
+        }
+        const Ran refused = run(arguments[0], arguments.mid(1), tmp);
         QCOMPARE(refused.code, status);
         QVERIFY2(text(refused).contains(said), qPrintable(text(refused)));
         held.reset();

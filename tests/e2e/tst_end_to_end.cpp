@@ -25,24 +25,6 @@ class TestEndToEnd : public QObject, public Workspace {
     Q_OBJECT
     QString m_sample, m_converted;
     QStringList m_processesBefore;
-    QFileDevice::Permissions m_fuseMode;
-
-    // Runs a disk tool as another user, as a desktop user would: /dev/fuse
-    // open to all (a desktop's mode) and a runtime folder of that user's own.
-    QStringList asUser(int uid, const QStringList &command)
-    {
-        const QString runtime = work(QString("runtime-%1").arg(uid));
-        QDir().mkpath(runtime);
-        ::chown(QFile::encodeName(runtime).constData(), uid, uid);
-        ::chmod("/dev/fuse", 0666);
-        return QString("setpriv --reuid %1 --regid %1 --clear-groups env").arg(uid).split(' ')
-               << "XDG_RUNTIME_DIR=" + runtime << command;
-    }
-    Ran runAs(int uid, const QStringList &command)
-    {
-        const QStringList line = asUser(uid, command);
-        return run(line[0], line.mid(1));
-    }
 
     // Nothing of a run is left: no temporary files, no mount, no process.
     void verifyNothingLeft(const QString &tmp, const QString &out)
@@ -58,19 +40,10 @@ private slots:
     {
         QVERIFY(m_work.isValid());
         m_processesBefore = ourProcesses();
-        // Other users must be able to read the samples (the other-user case).
-        QFile::setPermissions(m_work.path(), QFile::permissions(m_work.path()) | QFile::ReadOther |
-                                                 QFile::ExeOther);
         // Over 2048 MiB, so that the WIM is cut in two; smaller for a quick run.
         const QString mib = qEnvironmentVariable("ISOSWM_E2E_SAMPLE_MIB", "2100");
         m_sample = makeSample("Win10 Sample x64.iso", {"--wim-mib", mib});
         QVERIFY(QFile::exists(m_sample));
-        m_fuseMode = QFileInfo("/dev/fuse").permissions();
-    }
-    void cleanupTestCase()
-    {
-        if (::geteuid() == 0)
-            QFile::setPermissions("/dev/fuse", m_fuseMode);
     }
 
     // On a terminal: one line redrawn in place with stage, percent, bar, bytes,
