@@ -172,7 +172,8 @@ void MainWindow::bindController()
 
 void MainWindow::showMainButtonTitle()
 {
-    if (m_drivePicker->toDrive() && !conversionActive()) {
+    // The idle title, for a drive.
+    if (m_drivePicker->toDrive() && m_controller->mainButtonTitle() == QLatin1String("Save...")) {
         m_mainButton->setTitle(tr("Write to Drive..."));
         return;
     }
