@@ -43,12 +43,6 @@ void write(const QString &path, qint64 bytes, char fill = 0)
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == bytes);
 }
 
-QByteArray bytesAt(const QString &device, qint64 offset, qint64 length)
-{
-    QFile file(device);
-    return file.open(QIODevice::ReadOnly) && file.seek(offset) ? file.read(length) : QByteArray();
-}
-
 QString loopSetup(const QString &file)
 {
     const Ran setup = run("udisksctl", {"loop-setup", "--no-user-interaction", "-f", file});
@@ -139,17 +133,9 @@ private slots:
     // A stick built from a tree and written through the service to a loop
     // device full of old data: one GPT partition at 1 MiB, FAT32 with the
     // label, every file read back byte for byte, install.wim left out and the
-    // piece put in. Cut short, it has no partition table.
-    void writesAStick_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::newRow("written whole") << "";
-        QTest::newRow("cancelled mid-write") << "cancel";
-        QTest::newRow("a read-only drive") << "read-only";
-    }
+    // piece put in. (A write cut short: the drive installer's faults.)
     void writesAStick()
     {
-        QFETCH(QString, fault);
         QTemporaryDir folder;
         const QString tree = folder.filePath("tree"), image = folder.filePath("stick.img");
         write(tree + "/setup.exe", 300'000);
@@ -168,33 +154,18 @@ private slots:
         write(folder.filePath("drive"), 96 << 20, char(0xa5));
         const QString device = loopSetup(folder.filePath("drive"));
         QVERIFY(device.startsWith("/dev/loop"));
-        const auto detach = qScopeGuard([&] {
-            run("blockdev", {"--setrw", device}); // the flag outlives the loop device
-            run("losetup", {"-d", device});
-        });
-        if (fault == "read-only")
-            QCOMPARE(run("blockdev", {"--setro", device}).code, 0);
+        const auto detach = qScopeGuard([&] { run("losetup", {"-d", device}); });
         UDisksDrives drives;
         QTRY_VERIFY(drives.refresh() && drives.find(device) && drives.find(device)->loop);
         QString why;
         const int fd = drives.openForWriting(*drives.find(device), &why);
-        QVERIFY2(fd >= 0 || fault == "read-only", qPrintable(why));
+        QVERIFY2(fd >= 0, qPrintable(why));
         QList<StickWriter::Phase> phases;
-        const auto error = fd < 0 ? std::optional<Error>()
-                                  : StickWriter::write(image, fd, [&](auto phase, qint64, qint64) {
-                                        phases << phase;
-                                        return fault != "cancel" || phases.size() < 3;
-                                    });
+        const auto error = StickWriter::write(image, fd, [&](auto phase, qint64, qint64) {
+            phases << phase;
+            return true;
+        });
         ::close(fd);
-        if (!fault.isEmpty()) {
-            // Never a stick that looks finished: no table at either end, or untouched.
-            QVERIFY(fd < 0 || error);
-            QVERIFY(fault != "cancel" || error->code == ECANCELED);
-            for (const qint64 end : {0LL, (96LL << 20) - (1 << 20)})
-                QVERIFY(bytesAt(device, end, 1 << 20) ==
-                        QByteArray(1 << 20, fault == "cancel" ? 0 : char(0xa5)));
-            return;
-        }
         QVERIFY2(!error, qPrintable(error ? error->message + error->details : QString()));
         QVERIFY(phases.contains(StickWriter::Phase::Verifying));
 

@@ -192,10 +192,8 @@ private slots:
         if (mounted)
             QVERIFY(!run("findmnt", {mountPoint}).out.contains(mountPoint.toUtf8()));
 
-        const Ran table = run("sfdisk", {"--json", device});
-        QVERIFY2(table.out.contains(R"("label":"gpt")") || table.out.contains(R"("label": "gpt")"),
-                 table.out.constData());
         const Ran dump = run("sfdisk", {"-d", device});
+        QVERIFY2(dump.out.contains("label: gpt\n"), dump.out.constData());
         QCOMPARE(QString::fromUtf8(dump.out).count("start="), 1);
         QVERIFY2(dump.out.contains("start=        2048") &&
                      dump.out.contains("type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"),
