@@ -25,7 +25,7 @@ DesktopNotifier::DesktopNotifier(ViewController *controller, const QDBusConnecti
         // No focused window: the user is in another application.
         if (!QGuiApplication::focusWindow())
             notify(ok, controller->saveISOPath(),
-                   controller->drive() ? controller->drive()->name() : QString());
+                   controller->options().drive ? controller->options().drive->name() : QString());
     });
     m_bus.connect(QString(), kPath, kService, QStringLiteral("ActionInvoked"), this,
                   SLOT(onActionInvoked(uint, QString)));
@@ -33,11 +33,11 @@ DesktopNotifier::DesktopNotifier(ViewController *controller, const QDBusConnecti
 
 void DesktopNotifier::notify(bool succeeded, const QString &outputPath, const QString &drive)
 {
-    const QString summary = !succeeded         ? tr("The conversion stopped")
+    const QString summary = !succeeded        ? tr("The conversion stopped")
                             : drive.isEmpty() ? tr("The new ISO is ready")
                                               : tr("The USB installer is ready");
     const QString body =
-        !succeeded        ? tr("%1 says why in its window.").arg(QCoreApplication::applicationName())
+        !succeeded ? tr("%1 says why in its window.").arg(QCoreApplication::applicationName())
         : drive.isEmpty() ? QFileInfo(outputPath).absoluteFilePath()
                           : drive;
     QStringList actions;

@@ -1,8 +1,8 @@
 #include "MainWindow.h"
 
 #include "AppDelegate.h"
-#include "DrivePicker.h"
 #include "Appearance.h"
+#include "DrivePicker.h"
 #include "LogWindow.h"
 #include "QNSHeaderSheetView.h"
 #include "QNSOvalButton.h"
@@ -240,11 +240,12 @@ void MainWindow::mainButtonPressed()
 {
     if (!conversionActive()) {
         const std::optional<DriveFacts> drive = m_drivePicker->chosenDrive();
-        if (m_drivePicker->toDrive() &&
-            (!drive || m_controller->isoPath().isEmpty() ||
-             !askToErase(DrivePicker::describe(*drive))))
+        if (m_drivePicker->toDrive() && (!drive || m_controller->isoPath().isEmpty() ||
+                                         !askToErase(DrivePicker::describe(*drive))))
             return;
-        m_controller->setDrive(drive);
+        RunOptions options = m_controller->options();
+        options.drive = m_drivePicker->toDrive() ? drive : std::nullopt;
+        m_controller->setOptions(options);
     }
     m_controller->convertButtonPressed();
 }

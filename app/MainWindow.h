@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RunOptions.h"
+
 #include <QMainWindow>
 #include <functional>
 
@@ -76,7 +78,7 @@ private:
     void buildMenus();
     void buildOptionsMenu(QMenu *file);
     QAction *addOption(QMenu *menu, const QString &text, const QString &key,
-                       void (ViewController::*set)(bool));
+                       bool RunOptions::*option);
     void describeForAccessibility();
 
     void bindController();

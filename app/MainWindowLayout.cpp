@@ -1,13 +1,13 @@
 // The main window's widgets, menus and their accessible descriptions.
 
 #include "AppDelegate.h"
-#include "DrivePicker.h"
-#include "UDisksDrives.h"
 #include "Appearance.h"
+#include "DrivePicker.h"
 #include "LogWindow.h"
 #include "MainWindow.h"
 #include "QNSHeaderSheetView.h"
 #include "QNSOvalButton.h"
+#include "UDisksDrives.h"
 #include "ViewController.h"
 
 #include <QCoreApplication>
@@ -206,26 +206,30 @@ void MainWindow::buildMenus()
 void MainWindow::buildOptionsMenu(QMenu *file)
 {
     file->addSeparator();
-    m_bootableAction =
-        addOption(file, tr("Keep the New Image &Bootable"), QStringLiteral("conversion/bootable"),
-                  &ViewController::setBootable);
+    m_bootableAction = addOption(file, tr("Keep the New Image &Bootable"),
+                                 QStringLiteral("conversion/bootable"), &RunOptions::bootable);
     m_bootableAction->setObjectName(QStringLiteral("bootableAction"));
     m_directAction = addOption(file, tr("Build from the &Mounted Image (Less Space)"),
-                               QStringLiteral("conversion/direct"), &ViewController::setDirect);
+                               QStringLiteral("conversion/direct"), &RunOptions::direct);
     m_directAction->setObjectName(QStringLiteral("directAction"));
 }
 
 QAction *MainWindow::addOption(QMenu *menu, const QString &text, const QString &key,
-                               void (ViewController::*set)(bool))
+                               bool RunOptions::*option)
 {
     QAction *action = menu->addAction(text);
     action->setCheckable(true);
     action->setChecked(QSettings().value(key, false).toBool());
     ViewController *controller = m_controller;
-    (controller->*set)(action->isChecked());
-    connect(action, &QAction::toggled, controller, [controller, key, set](bool on) {
+    const auto set = [controller, option](bool on) {
+        RunOptions options = controller->options();
+        options.*option = on;
+        controller->setOptions(options);
+    };
+    set(action->isChecked());
+    connect(action, &QAction::toggled, controller, [key, set](bool on) {
         QSettings().setValue(key, on);
-        (controller->*set)(on);
+        set(on);
     });
     return action;
 }

@@ -293,10 +293,12 @@ int convert(QCoreApplication &app, const Settings &settings)
     ConsolePrompts prompts(settings.source, settings.destination, settings.force);
     ViewController controller(&prompts);
     useToolsFromEnvironment(controller);
-    controller.setDirect(settings.direct);
-    controller.setBootable(settings.bootable);
-    controller.setReplaceAnything(settings.force);
-    controller.setDrive(settings.drive);
+    RunOptions options;
+    options.direct = settings.direct;
+    options.bootable = settings.bootable;
+    options.replaceAnything = settings.force;
+    options.drive = settings.drive;
+    controller.setOptions(options);
 
     ProgressLine progress(&controller);
     prompts.beforeAlert = [&] { progress.stopShowing(); };

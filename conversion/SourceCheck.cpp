@@ -128,6 +128,11 @@ std::optional<Error> checkSpace(const QString &folder, qint64 needed)
 
 namespace SourceCheck {
 
+QString Layout::sourcesName() const
+{
+    return QFileInfo(sourcesFolder).fileName();
+}
+
 Needs spaceNeeded(const Layout &layout, bool direct, bool sameFileSystem)
 {
     // The install.wim that is split (a solid image's export), and its pieces,

@@ -30,6 +30,8 @@ struct Layout {
 
     // wimsplit cannot split solid resources; those are exported first.
     bool needsExport() const { return isEsd || wim.solid; }
+    // The sources folder's name as the volume spells it ("sources").
+    QString sourcesName() const;
 };
 
 struct Needs {

@@ -3,7 +3,6 @@
 #include "ChildProcess.h"
 #include "Log.h"
 
-#include <QTimer>
 #include <cstring>
 
 QString ToolRun::Result::reason() const
@@ -50,6 +49,18 @@ void ToolRun::terminate()
     m_process.terminate();
 }
 
+void ToolRun::terminateAfter(int ms)
+{
+    if (m_deadline.isActive())
+        return;
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        Log::write(QStringLiteral("the disk tool did not answer in time; stopping it"));
+        terminate();
+    });
+    m_deadline.start(ms);
+}
+
 void ToolRun::logErrors(bool ended)
 {
     m_result.errors += m_process.readAllStandardError();
@@ -70,6 +81,7 @@ void ToolRun::logErrors(bool ended)
 
 void ToolRun::finished()
 {
+    m_deadline.stop();
     m_result.output = m_process.readAllStandardOutput();
     logErrors(true);
     const bool crashed = m_process.exitStatus() == QProcess::CrashExit;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 
 // One run of a disk tool whose end the conversion waits for without holding
@@ -31,12 +32,15 @@ public:
     // SIGTERM: the tool is asked to give up (hdiutil attach then takes down
     // what it started).
     void terminate();
+    // Gives the tool `ms` to return by itself, then terminates it.
+    void terminateAfter(int ms);
 
 private:
     void logErrors(bool ended);
     void finished();
 
     QProcess m_process;
+    QTimer m_deadline;
     Done m_done;
     Result m_result;
     qsizetype m_logged = 0; // of m_result.errors

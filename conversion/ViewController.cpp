@@ -90,32 +90,24 @@ void ViewController::convertButtonPressed()
 
 void ViewController::startConversion()
 {
-    if (m_drive) {
-        // The front end had the user confirm the erase before the press.
-        setMainButtonTitle(QString::fromLatin1(kCancelTitle));
-        setNotice(QString());
-        Conversion::Options options;
-        options.source = isoPath();
-        options.drive = m_drive;
-        m_job = std::make_unique<Conversion>(options, m_tools, m_prompts);
-        connectJob(m_job.get());
-        m_job->start();
-        return;
+    RunOptions options = m_options;
+    options.source = isoPath();
+    if (!options.drive) {
+        Prompts::SavePanel panel;
+        panel.allowedFileTypes = {QStringLiteral("iso")};
+        panel.nameFieldStringValue = QFileInfo(isoPath()).fileName() + QStringLiteral("-split");
+        const std::optional<QString> destination = m_prompts->runSavePanel(panel);
+        if (!destination)
+            return;
+        setSaveISOPath(*destination);
+        options.destination = *destination;
+        // The panel asked about the file there now; only that one may be replaced.
+        options.replaces = FileSystem::identityOf(*destination);
     }
-    Prompts::SavePanel panel;
-    panel.allowedFileTypes = {QStringLiteral("iso")};
-    panel.nameFieldStringValue = QFileInfo(isoPath()).fileName() + QStringLiteral("-split");
-    const std::optional<QString> destination = m_prompts->runSavePanel(panel);
-    if (!destination)
-        return;
-    setSaveISOPath(*destination);
+    // A drive's erase was confirmed by the front end before the press.
     setMainButtonTitle(QString::fromLatin1(kCancelTitle));
     setNotice(QString());
-    // The panel asked about the file there now; only that one may be replaced.
-    m_job = std::make_unique<Conversion>(
-        Conversion::Options{isoPath(), *destination, m_direct, m_bootable,
-                            FileSystem::identityOf(*destination), m_replaceAnything, {}},
-        m_tools, m_prompts);
+    m_job = std::make_unique<Conversion>(options, m_tools, m_prompts);
     connectJob(m_job.get());
     m_job->start();
 }
@@ -252,14 +244,4 @@ void ViewController::setNotice(const QString &text)
 {
     if (assign(m_notice, text))
         emit noticeChanged();
-}
-void ViewController::setDirect(bool direct)
-{
-    if (std::exchange(m_direct, direct) != direct)
-        emit optionsChanged();
-}
-void ViewController::setBootable(bool bootable)
-{
-    if (std::exchange(m_bootable, bootable) != bootable)
-        emit optionsChanged();
 }

@@ -42,9 +42,6 @@ class ViewController : public QObject {
     // Something about the conversion in progress, or the last one, that the
     // user should know but that stopped nothing; empty when there is none.
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
-    // Options read when a conversion starts.
-    Q_PROPERTY(bool direct READ direct WRITE setDirect NOTIFY optionsChanged)
-    Q_PROPERTY(bool bootable READ bootable WRITE setBootable NOTIFY optionsChanged)
 
 public:
     using Tools = Conversion::Tools;
@@ -101,17 +98,12 @@ public:
     // it where it was until the run is over.
     float shownProgress() const { return m_shownProgress; }
     QString notice() const { return m_notice; }
-    bool direct() const { return m_direct; }
-    void setDirect(bool direct);
-    bool bootable() const { return m_bootable; }
-    void setBootable(bool bootable);
-    // The new image may replace whatever is at the destination when it is
-    // done, even a file that appeared there during the run (--force).
-    void setReplaceAnything(bool replace) { m_replaceAnything = replace; }
-    // A USB installer for this drive instead of a new image; nothing for an
-    // image. The erase is confirmed before the conversion starts.
-    void setDrive(const std::optional<DriveFacts> &drive) { m_drive = drive; }
-    const std::optional<DriveFacts> &drive() const { return m_drive; }
+    // How the next conversion runs: direct, bootable, replacing anything at
+    // the destination (--force), or a USB installer for a drive whose erase
+    // the user has confirmed. The source, the destination and the file that
+    // may be replaced come from the conversion's start.
+    const RunOptions &options() const { return m_options; }
+    void setOptions(const RunOptions &options) { m_options = options; }
     // How the last conversion ended; nothing before the first has.
     std::optional<Outcome> lastOutcome() const { return m_lastOutcome; }
 
@@ -131,7 +123,6 @@ signals:
     void isWindingDownChanged();
     void stageDetailChanged();
     void noticeChanged();
-    void optionsChanged();
 
     // The window's and the application's promotions action.
     void promotionsRequested(QObject *receiver);
@@ -174,10 +165,7 @@ private:
     std::atomic<bool> m_isCancelling{false};
     StageDetail m_stageDetail;
     QString m_notice;
-    bool m_direct = false;
-    bool m_bootable = false;
-    bool m_replaceAnything = false;
-    std::optional<DriveFacts> m_drive;
+    RunOptions m_options;
     std::optional<Outcome> m_lastOutcome;
     bool m_cleanedUp = false;
 };

@@ -153,9 +153,9 @@ private slots:
         QTest::mouseClick(window.sourceButton(), Qt::LeftButton);
         QTRY_COMPARE(window.sourceLabel()->text(), "Win10_x64.iso");
         window.bootableAction()->setChecked(true);
-        QVERIFY(controller.bootable() && !controller.direct());
+        QVERIFY(controller.options().bootable && !controller.options().direct);
         Window next;
-        QVERIFY(next.window.bootableAction()->isChecked() && next.controller.bootable());
+        QVERIFY(next.window.bootableAction()->isChecked() && next.controller.options().bootable);
         next.window.bootableAction()->setChecked(false);
     }
 

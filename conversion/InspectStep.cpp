@@ -1,36 +1,28 @@
-#include "Conversion.h"
+#include "InspectStep.h"
+
+#include "Leftovers.h"
 #include "Log.h"
 
 #include <QFileInfo>
 
-// Looks at the mounted source before anything is copied: which Windows image
-// it carries, in what shape, and whether the temporary folder and the
-// destination can take the conversion. Runs off the main thread; it also
-// clears what runs that died have left behind.
-void Conversion::inspectStage()
+void InspectStep::run()
 {
-    const SourceCheck::Request request{m_options.source, m_mountPath, m_options.destination,
-                                       temporaryFolder(), m_options.direct,
-                                       m_options.drive.has_value()};
-    m_readingSource = true;
     inBackground(
-        [request] {
+        [request = m_request] {
             const QStringList removed = Leftovers::sweep(request.temporaryFolder);
             if (!removed.isEmpty())
                 Log::write(QStringLiteral("removed what an earlier run left: %1")
                                .arg(removed.join(QStringLiteral(", "))));
             return SourceCheck::inspect(request);
         },
-        [this](std::variant<SourceCheck::Layout, Error> result) { inspected(std::move(result)); });
+        [this](std::variant<SourceCheck::Layout, Error> result) { inspected(std::move(result)); },
+        true);
 }
 
-void Conversion::inspected(std::variant<SourceCheck::Layout, Error> result)
+void InspectStep::inspected(std::variant<SourceCheck::Layout, Error> result)
 {
     if (const Error *error = std::get_if<Error>(&result)) {
-        if (isRunning())
-            fail(*error);
-        else
-            cleanup();
+        finish(*error);
         return;
     }
     m_layout = std::get<SourceCheck::Layout>(result);
@@ -43,12 +35,5 @@ void Conversion::inspected(std::variant<SourceCheck::Layout, Error> result)
                    .arg(editions.join(QStringLiteral(", ")), m_layout.wim.compressionName,
                         m_layout.wim.solid ? QStringLiteral(" solid") : QString())
                    .arg(m_layout.imageBytes));
-    if (!isRunning()) {
-        cleanup();
-        return;
-    }
-    if (m_options.drive)
-        openDriveStage();
-    else
-        stagingStart();
+    finish(std::nullopt);
 }

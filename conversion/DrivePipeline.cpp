@@ -1,0 +1,104 @@
+// The USB installer, step by step: the drive is checked again and opened
+// right after the inspection, then the stick is built as an image in the
+// temporary directory (its tree straight from the mount, the verified pieces
+// added one by one) and written to the drive in one pass, which is read back.
+
+#include "Conversion.h"
+#include "ExportStep.h"
+#include "OpenDriveStep.h"
+#include "Pipeline.h"
+#include "Prompts.h"
+#include "SplitStep.h"
+#include "StickSteps.h"
+#include "UDisksDrives.h"
+#include "UnmountStep.h"
+#include "VerifyStep.h"
+#include "WorkFolderStep.h"
+#include "WriteStep.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace Pipelines {
+
+namespace {
+
+// The closing alert names the drive; where it can, the user may power it off.
+void completed(const OpenDrive &drive, Prompts *prompts)
+{
+    const DriveFacts &facts = drive.facts;
+    const QString title = Conversion::tr("USB installer completed");
+    const QString text = Conversion::tr("%1 now installs Windows on computers that start from "
+                                        "USB with UEFI. It can be removed.")
+                             .arg(facts.name());
+    if (!facts.canPowerOff) {
+        prompts->runAlert(title, text);
+        return;
+    }
+    if (!prompts->runChoice(title, text, Conversion::tr("Power Off")))
+        return;
+    // The answer comes after this run has gone; the prompts stay.
+    drive.service->powerOff(facts, QCoreApplication::instance(), [prompts](const QString &why) {
+        if (!why.isEmpty())
+            prompts->runErrorAlert({why, QString()});
+    });
+}
+
+std::unique_ptr<Step> stickTree(const RunValues &v, const QString &temporary, QString &stickImage)
+{
+    const SourceCheck::Layout &layout = v.layout;
+    return make<StickTreeStep>(
+        StickTreeStep::Input{v.drive.facts.size, v.source->path(),
+                             QDir(v.source->path()).relativeFilePath(layout.imagePath),
+                             layout.treeBytes - layout.imageBytes, temporary, v.work.path},
+        stickImage);
+}
+
+} // namespace
+
+Pipeline drive(const RunOptions &o, const ToolPaths &tools, RunValues &v, Prompts *prompts)
+{
+    Pipeline pipeline{std::make_unique<Sequence>(), 99,
+                      [&v, prompts] { completed(v.drive, prompts); }};
+    Sequence &run = *pipeline.steps;
+    const QString temporary = temporaryFolder();
+    mountAndInspect(run, o, tools, v);
+    run.add([&v, o, temporary] {
+        return make<OpenDriveStep>(OpenDriveStep::Input{*o.drive,
+                                                        SourceCheck::stickNeeded(v.layout).content,
+                                                        o.source, temporary},
+                                   v.drive);
+    });
+    run.add([&v, temporary] { return make<WorkFolderStep>(temporary, v.work); }).milestoneAfter(25);
+    run.add([&v, temporary] { return stickTree(v, temporary, v.stickImage); }, Stretch{25, 35})
+        .milestoneAfter(35);
+    run.add(
+        [&v] {
+            v.split = directSplit(v);
+            if (!v.layout.needsExport())
+                return std::unique_ptr<Step>();
+            return make<ExportStep>(v.layout.imagePath, v.split.source);
+        },
+        Stretch{35, 40});
+    run.add([&v, temporary] { return make<SplitStep>(v.split, temporary); }, Stretch{40, 60})
+        .milestoneAfter(60);
+    run.add([&v] { return removeUnsplit(v.split); });
+    run.add([&v] { return make<VerifyStep>(v.split, true); }, Stretch{60, 63});
+    run.add(
+           [&v, temporary] {
+               return make<StickPiecesStep>(v.split, v.stickImage, v.layout.sourcesName(),
+                                            temporary);
+           },
+           Stretch{63, 70})
+        .milestoneBefore(63)
+        .milestoneAfter(70);
+    run.add([&v] { return make<UnmountStep>(v.source, UnmountStep::Telling::Log); });
+    run.add(
+        [&v] {
+            return make<WriteStep>(v.drive, v.stickImage, Stretch{96, 99});
+        },
+        Stretch{70, 96});
+    return pipeline;
+}
+
+} // namespace Pipelines

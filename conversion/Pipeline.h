@@ -1,0 +1,46 @@
+#pragma once
+
+#include "RunOptions.h"
+#include "RunValues.h"
+#include "Sequence.h"
+
+#include <functional>
+#include <memory>
+
+class Prompts;
+
+// A run's steps in order, and how it closes once they are all done and
+// everything they made is cleaned up.
+struct Pipeline {
+    std::unique_ptr<Sequence> steps;
+    float doneMilestone = 0;
+    std::function<void()> completed; // the closing alert
+};
+
+namespace Pipelines {
+
+// The new ISO image.
+Pipeline iso(const RunOptions &options, const ToolPaths &tools, RunValues &values,
+             Prompts *prompts);
+// The USB installer written to a drive.
+Pipeline drive(const RunOptions &options, const ToolPaths &tools, RunValues &values,
+               Prompts *prompts);
+
+// Both begin alike: the source mounted, and inspected before a byte is copied.
+void mountAndInspect(Sequence &run, const RunOptions &options, const ToolPaths &tools,
+                     RunValues &values);
+// Where the temporary directory is made: TMPDIR as given (a folder that does
+// not exist must fail rather than send the directory somewhere else).
+QString temporaryFolder();
+// The split on the direct path: the Windows image on the mount, or the
+// export of it, into the temporary directory's "sources".
+SplitSet directSplit(const RunValues &values);
+// install.wim once it is split, when it is a file of ours.
+std::unique_ptr<Step> removeUnsplit(const SplitSet &split);
+
+template <typename S, typename... Args> std::unique_ptr<Step> make(Args &&...args)
+{
+    return std::make_unique<S>(std::forward<Args>(args)...);
+}
+
+} // namespace Pipelines

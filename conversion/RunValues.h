@@ -1,0 +1,56 @@
+#pragma once
+
+#include "BootImages.h"
+#include "DriveRules.h"
+#include "Leftovers.h"
+#include "SourceCheck.h"
+#include "SourceMount.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class UDisksDrives;
+
+// The run's private temporary directory, in the temporary folder.
+struct WorkFolder {
+    QString parent; // the temporary folder it was made in
+    QString path;
+    QString staging; // the staging copy, when there is one
+    std::shared_ptr<RunMarker> marker;
+};
+
+// What the split takes and where its pieces go.
+struct SplitSet {
+    QString source; // the install.wim split
+    QString folder; // install.swm and the pieces after it
+    bool sourceOnMount = false;
+
+    QString first() const;
+    // install.swm, install2.swm, ... as they lie in the folder, in name order.
+    QStringList pieces() const;
+};
+
+// The whole drive, open for writing, and the disk service that opened it.
+struct OpenDrive {
+    DriveFacts facts;
+    int fd = -1;
+    std::shared_ptr<UDisksDrives> service;
+
+    // The drive open is still the one checked: a stick swapped while polkit
+    // asked, or during the build, is never written.
+    bool stillThere() const;
+    void close();
+};
+
+// What the steps of a run hand on to the steps after them.
+struct RunValues {
+    std::shared_ptr<SourceMount> source;
+    SourceCheck::Layout layout;
+    WorkFolder work;
+    SplitSet split;
+    BootImages::Plan boot;
+    QString builtImage; // the new image, complete, beside the destination
+    OpenDrive drive;
+    QString stickImage;
+};

@@ -1,0 +1,83 @@
+#include "SplitStep.h"
+
+#include "Bundle.h"
+#include "Conversion.h"
+#include "FileSystem.h"
+#include "PathName.h"
+#include "RunContext.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+
+namespace {
+// FAT32 cannot hold a file of 4 GiB or more.
+constexpr qint64 kFat32FileLimit = 4LL * 1024 * 1024 * 1024;
+} // namespace
+
+void SplitStep::run()
+{
+    const std::optional<QString> tool =
+        Bundle::pathForResource(QStringLiteral("wimsplit"), QString(), QStringLiteral("tools/bin"));
+    if (!tool) {
+        finish(Error{Conversion::tr("The split tool “wimsplit” is missing."),
+                     Bundle::resourcesPath()});
+        return;
+    }
+    QDir().mkpath(m_split.folder);
+    launch({QStringLiteral("wimsplit"),
+            {*tool, m_split.source, m_split.first(), QStringLiteral("2048")},
+            QT_TRANSLATE_NOOP("Conversion", "Splitting install.wim"),
+            StageDetail::Stage::Split,
+            QFileInfo(m_split.source).size(),
+            Conversion::tr("install.wim could not be split."),
+            m_temporaryFolder,
+            m_split.sourceOnMount,
+            QStringLiteral("error: %1"),
+            {}});
+}
+
+void SplitStep::outputLine(const QString &line)
+{
+    if (const auto bytes = ToolProgress::wimsplit(line))
+        context().meter().set(bytes->done, bytes->total);
+}
+
+void SplitStep::started(QNTaskWrapperWithBlocks *runner)
+{
+    emit context().splitRunnerStarted(runner);
+}
+
+std::optional<Error> SplitStep::checkOutput()
+{
+    if (!QFileInfo(m_split.first()).isFile())
+        return Error{Conversion::tr("install.wim could not be split."),
+                     Conversion::tr("wimsplit ended without writing %1.").arg(m_split.first())};
+    for (const QString &piece : m_split.pieces()) {
+        const qint64 size = QFileInfo(PathName::join(m_split.folder, piece)).size();
+        if (size >= kFat32FileLimit)
+            return Error{Conversion::tr("A piece of the split image is too large for FAT32."),
+                         Conversion::tr("%1 holds %2 bytes; FAT32 holds files below 4 GiB. The "
+                                        "image contains a single resource larger than that, "
+                                        "which cannot be split.")
+                             .arg(piece)
+                             .arg(size)};
+    }
+    return std::nullopt;
+}
+
+void StagedSourcesStep::run()
+{
+    if (std::optional<Error> error = FileSystem::setPosixPermissions(m_sources, 0777)) {
+        finish(error);
+        return;
+    }
+    const auto wim = FileSystem::childIgnoringCase(m_sources, QStringLiteral("install.wim"));
+    if (!wim || !QFileInfo(*wim).isFile()) {
+        finish(Error::fromErrno(ENOENT, PathName::join(m_sources, QStringLiteral("install.wim")),
+                                Conversion::tr("found")));
+        return;
+    }
+    m_split = {*wim, m_sources, false};
+    finish(std::nullopt);
+}
