@@ -1,7 +1,7 @@
 #include "Pipeline.h"
 
 #include "FileSystem.h"
-#include "InspectStep.h"
+#include "SourceCheckStep.h"
 #include "Log.h"
 #include "MountStep.h"
 #include "PathName.h"
@@ -21,7 +21,7 @@ void mountAndInspect(Sequence &run, const RunOptions &options, const ToolPaths &
                                            temporaryFolder(),
                                            options.direct || options.drive.has_value(),
                                            options.drive.has_value()};
-        return make<InspectStep>(request, v.layout);
+        return make<SourceCheckStep>(request, v.layout);
     });
 }
 

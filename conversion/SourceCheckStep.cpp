@@ -1,11 +1,11 @@
-#include "InspectStep.h"
+#include "SourceCheckStep.h"
 
 #include "Leftovers.h"
 #include "Log.h"
 
 #include <QFileInfo>
 
-void InspectStep::run()
+void SourceCheckStep::run()
 {
     inBackground(
         [request = m_request] {
@@ -19,7 +19,7 @@ void InspectStep::run()
         true);
 }
 
-void InspectStep::inspected(std::variant<SourceCheck::Layout, Error> result)
+void SourceCheckStep::inspected(std::variant<SourceCheck::Layout, Error> result)
 {
     if (const Error *error = std::get_if<Error>(&result)) {
         finish(*error);

@@ -7,9 +7,9 @@
 // it carries, in what shape, and whether the temporary folder and the
 // destination can take the conversion. It also clears what runs that died
 // have left behind.
-class InspectStep : public ThreadStep {
+class SourceCheckStep : public ThreadStep {
 public:
-    InspectStep(SourceCheck::Request request, SourceCheck::Layout &layout)
+    SourceCheckStep(SourceCheck::Request request, SourceCheck::Layout &layout)
         : m_request(std::move(request)), m_layout(layout)
     {}
 
