@@ -279,12 +279,12 @@ std::optional<QString> refusal(const Settings &s)
 
 void useToolsFromEnvironment(ViewController &controller)
 {
-    ViewController::Tools tools = controller.tools();
+    RunOptions options = controller.options();
     if (const QString t = qEnvironmentVariable("ISOSWM_HDIUTIL"); !t.isEmpty())
-        tools.hdiutil = t;
+        options.tools.hdiutil = t;
     if (const QString t = qEnvironmentVariable("ISOSWM_DISKUTIL"); !t.isEmpty())
-        tools.diskutil = t;
-    controller.setTools(tools);
+        options.tools.diskutil = t;
+    controller.setOptions(options);
 }
 
 // Runs the conversion to its end; the exit status.
@@ -293,7 +293,7 @@ int convert(QCoreApplication &app, const Settings &settings)
     ConsolePrompts prompts(settings.source, settings.destination, settings.force);
     ViewController controller(&prompts);
     useToolsFromEnvironment(controller);
-    RunOptions options;
+    RunOptions options = controller.options();
     options.direct = settings.direct;
     options.bootable = settings.bootable;
     options.replaceAnything = settings.force;

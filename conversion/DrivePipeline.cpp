@@ -4,11 +4,9 @@
 // added one by one) and written to the drive in one pass, which is read back.
 
 #include "Conversion.h"
-#include "ExportStep.h"
 #include "OpenDriveStep.h"
 #include "Pipeline.h"
 #include "Prompts.h"
-#include "SplitStep.h"
 #include "StickSteps.h"
 #include "UDisksDrives.h"
 #include "UnmountStep.h"
@@ -56,13 +54,13 @@ std::unique_ptr<Step> stickTree(const RunValues &v, const QString &temporary, QS
 
 } // namespace
 
-Pipeline drive(const RunOptions &o, const ToolPaths &tools, RunValues &v, Prompts *prompts)
+Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
 {
     Pipeline pipeline{std::make_unique<Sequence>(), 99,
                       [&v, prompts] { completed(v.drive, prompts); }};
     Sequence &run = *pipeline.steps;
     const QString temporary = temporaryFolder();
-    mountAndInspect(run, o, tools, v);
+    mountAndInspect(run, o, v);
     run.add([&v, o, temporary] {
         return make<OpenDriveStep>(OpenDriveStep::Input{*o.drive,
                                                         SourceCheck::stickNeeded(v.layout).content,
@@ -72,17 +70,8 @@ Pipeline drive(const RunOptions &o, const ToolPaths &tools, RunValues &v, Prompt
     run.add([&v, temporary] { return make<WorkFolderStep>(temporary, v.work); }).milestoneAfter(25);
     run.add([&v, temporary] { return stickTree(v, temporary, v.stickImage); }, Stretch{25, 35})
         .milestoneAfter(35);
-    run.add(
-        [&v] {
-            v.split = directSplit(v);
-            if (!v.layout.needsExport())
-                return std::unique_ptr<Step>();
-            return make<ExportStep>(v.layout.imagePath, v.split.source);
-        },
-        Stretch{35, 40});
-    run.add([&v, temporary] { return make<SplitStep>(v.split, temporary); }, Stretch{40, 60})
-        .milestoneAfter(60);
-    run.add([&v] { return removeUnsplit(v.split); });
+    exportFromTheMount(run, v, {35, 40});
+    splitAndRemove(run, v, {40, 60}, 60);
     run.add([&v] { return make<VerifyStep>(v.split, true); }, Stretch{60, 63});
     run.add(
            [&v, temporary] {

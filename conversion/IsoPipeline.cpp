@@ -23,10 +23,10 @@ QString stagedSources(const RunValues &v)
     return PathName::join(v.work.staging, v.layout.sourcesName());
 }
 
-BuildStep::Input buildInput(const RunOptions &o, const ToolPaths &tools, const RunValues &v)
+BuildStep::Input buildInput(const RunOptions &o, const RunValues &v)
 {
     BuildStep::Input input;
-    input.hdiutil = tools.hdiutil;
+    input.hdiutil = o.tools.hdiutil;
     input.destination = o.destination;
     input.tree = v.work.staging;
     input.bootArguments = v.boot.arguments;
@@ -45,10 +45,10 @@ BuildStep::Input buildInput(const RunOptions &o, const ToolPaths &tools, const R
 
 // The pieces read back while the new image is built from them, on two cores
 // at once; the image takes the destination's place only once they have passed.
-std::unique_ptr<Step> verifyAndBuild(const RunOptions &o, const ToolPaths &tools, RunValues &v)
+std::unique_ptr<Step> verifyAndBuild(const RunOptions &o, RunValues &v)
 {
     return make<Both>(make<VerifyStep>(v.split, false), Stretch{80, 82},
-                      make<BuildStep>(buildInput(o, tools, v), v.builtImage), Stretch{82, 90});
+                      make<BuildStep>(buildInput(o, v), v.builtImage), Stretch{82, 90});
 }
 
 void stagingCopy(Sequence &run, RunValues &v)
@@ -75,7 +75,7 @@ void stagingCopy(Sequence &run, RunValues &v)
 
 } // namespace
 
-Pipeline iso(const RunOptions &o, const ToolPaths &tools, RunValues &v, Prompts *prompts)
+Pipeline iso(const RunOptions &o, RunValues &v, Prompts *prompts)
 {
     Pipeline pipeline{std::make_unique<Sequence>(), 90, [prompts] {
                           prompts->runAlert(
@@ -85,29 +85,19 @@ Pipeline iso(const RunOptions &o, const ToolPaths &tools, RunValues &v, Prompts 
                       }};
     Sequence &run = *pipeline.steps;
     const QString temporary = temporaryFolder();
-    mountAndInspect(run, o, tools, v);
+    mountAndInspect(run, o, v);
     run.add([&v, temporary] { return make<WorkFolderStep>(temporary, v.work); }).milestoneAfter(25);
-    if (!o.direct) {
+    if (!o.direct)
         stagingCopy(run, v);
-    } else {
-        run.add(
-            [&v] {
-                v.split = directSplit(v);
-                if (!v.layout.needsExport())
-                    return std::unique_ptr<Step>();
-                return make<ExportStep>(v.layout.imagePath, v.split.source);
-            },
-            Stretch{25, 40});
-    }
-    run.add([&v, temporary] { return make<SplitStep>(v.split, temporary); }, Stretch{40, 80})
-        .milestoneAfter(80);
-    run.add([&v] { return removeUnsplit(v.split); });
+    else
+        exportFromTheMount(run, v, {25, 40});
+    splitAndRemove(run, v, {40, 80}, 80);
     if (o.bootable)
         run.add([&v, o] {
             return make<BootPlanStep>(o.source, o.direct ? v.source->path() : v.work.staging,
                                       v.boot);
         });
-    run.add([&v, o, tools] { return verifyAndBuild(o, tools, v); });
+    run.add([&v, o] { return verifyAndBuild(o, v); });
     if (o.direct) // it was built from the mount, so only now can the source go
         run.add([&v] { return make<UnmountStep>(v.source, UnmountStep::Telling::Nothing); });
     run.add([&v, o] {

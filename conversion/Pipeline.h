@@ -20,23 +20,21 @@ struct Pipeline {
 namespace Pipelines {
 
 // The new ISO image.
-Pipeline iso(const RunOptions &options, const ToolPaths &tools, RunValues &values,
-             Prompts *prompts);
+Pipeline iso(const RunOptions &options, RunValues &values, Prompts *prompts);
 // The USB installer written to a drive.
-Pipeline drive(const RunOptions &options, const ToolPaths &tools, RunValues &values,
-               Prompts *prompts);
+Pipeline drive(const RunOptions &options, RunValues &values, Prompts *prompts);
 
 // Both begin alike: the source mounted, and inspected before a byte is copied.
-void mountAndInspect(Sequence &run, const RunOptions &options, const ToolPaths &tools,
-                     RunValues &values);
+void mountAndInspect(Sequence &run, const RunOptions &options, RunValues &values);
 // Where the temporary directory is made: TMPDIR as given (a folder that does
 // not exist must fail rather than send the directory somewhere else).
 QString temporaryFolder();
-// The split on the direct path: the Windows image on the mount, or the
-// export of it, into the temporary directory's "sources".
-SplitSet directSplit(const RunValues &values);
-// install.wim once it is split, when it is a file of ours.
-std::unique_ptr<Step> removeUnsplit(const SplitSet &split);
+// On the direct path the pieces go into the temporary directory's "sources",
+// split from the Windows image on the mount, or from its export there when
+// it has to be exported first.
+void exportFromTheMount(Sequence &run, RunValues &values, Stretch stretch);
+// The split, then install.wim removed where it is a file of ours.
+void splitAndRemove(Sequence &run, RunValues &values, Stretch stretch, float milestone);
 
 template <typename S, typename... Args> std::unique_ptr<Step> make(Args &&...args)
 {

@@ -1,19 +1,21 @@
 #include "Pipeline.h"
 
+#include "ExportStep.h"
 #include "FileSystem.h"
-#include "SourceCheckStep.h"
 #include "Log.h"
 #include "MountStep.h"
 #include "PathName.h"
+#include "SourceCheckStep.h"
+#include "SplitStep.h"
 #include "ThreadStep.h"
 
 #include <QDir>
 
 namespace Pipelines {
 
-void mountAndInspect(Sequence &run, const RunOptions &options, const ToolPaths &tools, RunValues &v)
+void mountAndInspect(Sequence &run, const RunOptions &options, RunValues &v)
 {
-    run.add([&v, options, tools] { return make<MountStep>(options.source, tools, v.source); });
+    run.add([&v, options] { return make<MountStep>(options.source, options.tools, v.source); });
     run.add([&v, options] {
         const SourceCheck::Request request{options.source,
                                            v.source->path(),
@@ -31,21 +33,32 @@ QString temporaryFolder()
     return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
-SplitSet directSplit(const RunValues &v)
+void exportFromTheMount(Sequence &run, RunValues &v, Stretch stretch)
 {
-    const QString folder = PathName::join(v.work.path, QStringLiteral("sources"));
-    if (v.layout.needsExport())
-        return {PathName::join(folder, QStringLiteral("install.wim")), folder, false};
-    return {v.layout.imagePath, folder, true};
+    run.add(
+        [&v]() -> std::unique_ptr<Step> {
+            const QString folder = PathName::join(v.work.path, QStringLiteral("sources"));
+            if (!v.layout.needsExport()) {
+                v.split = {v.layout.imagePath, folder, true};
+                return nullptr;
+            }
+            v.split = {PathName::join(folder, QStringLiteral("install.wim")), folder, false};
+            return make<ExportStep>(v.layout.imagePath, v.split.source);
+        },
+        stretch);
 }
 
-std::unique_ptr<Step> removeUnsplit(const SplitSet &split)
+void splitAndRemove(Sequence &run, RunValues &v, Stretch stretch, float milestone)
 {
-    if (split.sourceOnMount)
-        return nullptr; // the image split lies on the mount; nothing to remove
-    return make<ThreadStep>([wim = split.source](const auto &) {
-        Log::write(QStringLiteral("removing install.wim"));
-        return FileSystem::removeItem(wim);
+    run.add([&v] { return make<SplitStep>(v.split, v.work.parent); }, stretch)
+        .milestoneAfter(milestone);
+    run.add([&v]() -> std::unique_ptr<Step> {
+        if (v.split.sourceOnMount)
+            return nullptr; // the image split lies on the mount; nothing to remove
+        return make<ThreadStep>([wim = v.split.source](const auto &) {
+            Log::write(QStringLiteral("removing install.wim"));
+            return FileSystem::removeItem(wim);
+        });
     });
 }
 

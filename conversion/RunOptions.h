@@ -6,6 +6,12 @@
 #include <QString>
 #include <optional>
 
+// The disk tools a run calls by path.
+struct ToolPaths {
+    QString hdiutil;
+    QString diskutil;
+};
+
 // What one conversion is asked to do.
 struct RunOptions {
     QString source;      // the image to convert
@@ -20,10 +26,5 @@ struct RunOptions {
     // A USB installer written to this drive instead of a new image (as
     // the user confirmed it; it is checked again before it is opened).
     std::optional<DriveFacts> drive;
-};
-
-// The disk tools a run calls by path.
-struct ToolPaths {
-    QString hdiutil;
-    QString diskutil;
+    ToolPaths tools;
 };

@@ -32,10 +32,10 @@ void Step::cancel()
 
 void Step::finish(const std::optional<Error> &error)
 {
-    if (error && context().running())
-        end(StepEnd::failed(*error));
-    else if (!context().running() || error)
+    if (!keepGoing())
         end(StepEnd::stopped());
+    else if (error)
+        end(StepEnd::failed(*error));
     else
         end(StepEnd::done());
 }

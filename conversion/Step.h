@@ -55,8 +55,8 @@ protected:
     // What cancel() has to stop beyond the stop token: a tool, a call.
     virtual void stop() {}
 
-    // The common end: a failure while the run goes on fails it, a stopped
-    // run stops, anything else goes on.
+    // The common end: a step told to stop stops, whatever its work said; a
+    // failure fails the run; anything else goes on.
     void finish(const std::optional<Error> &error);
     void end(const StepEnd &end);
 

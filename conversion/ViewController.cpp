@@ -25,9 +25,9 @@ bool assign(QString &property, const QString &value)
 } // namespace
 
 ViewController::ViewController(Prompts *prompts, QObject *parent)
-    : QObject(parent),
-      m_prompts(prompts), m_tools{DiskTools::hdiutilPath(), DiskTools::diskutilPath()}
+    : QObject(parent), m_prompts(prompts)
 {
+    m_options.tools = {DiskTools::hdiutilPath(), DiskTools::diskutilPath()};
     qRegisterMetaType<StageDetail>();
 }
 
@@ -107,7 +107,7 @@ void ViewController::startConversion()
     // A drive's erase was confirmed by the front end before the press.
     setMainButtonTitle(QString::fromLatin1(kCancelTitle));
     setNotice(QString());
-    m_job = std::make_unique<Conversion>(options, m_tools, m_prompts);
+    m_job = std::make_unique<Conversion>(options, m_prompts);
     connectJob(m_job.get());
     m_job->start();
 }
@@ -122,8 +122,14 @@ void ViewController::connectJob(Conversion *job)
     connect(job, &Conversion::temporaryDirectoryChanged, this,
             &ViewController::setTempDirectoryPath);
     connect(job, &Conversion::stagingFolderChanged, this, &ViewController::setIsoTempFolder);
-    connect(job, &Conversion::splitRunnerStarted, this, &ViewController::setSplitWrapper);
-    connect(job, &Conversion::buildRunnerStarted, this, &ViewController::setCreateISOTask);
+    connect(job, &Conversion::splitRunnerStarted, this, [this](QNTaskWrapperWithBlocks *runner) {
+        holdRunner(m_splitWrapper, runner);
+        emit splitWrapperChanged();
+    });
+    connect(job, &Conversion::buildRunnerStarted, this, [this](QNTaskWrapperWithBlocks *runner) {
+        holdRunner(m_createISOTask, runner);
+        emit createISOTaskChanged();
+    });
     connect(job, &Conversion::statusText, this, &ViewController::updateProgressText);
     connect(job, &Conversion::milestone, this, &ViewController::updateProgressBarValue);
     // Behind the status texts that came before it: a stage's amounts never
@@ -140,18 +146,15 @@ void ViewController::connectJob(Conversion *job)
             emit conversionCleanedUp();
         });
     });
-    connect(job, &Conversion::finished, this, &ViewController::jobFinished);
-}
-
-void ViewController::jobFinished(Outcome outcome)
-{
-    // Behind the title: only then may a new conversion start.
-    MainQueue::async(this, [this, outcome] {
-        m_lastOutcome = outcome;
-        m_job.reset();
-        m_cleanedUp = false;
-        emit isWindingDownChanged();
-        emit conversionEnded(outcome == Outcome::Succeeded);
+    connect(job, &Conversion::finished, this, [this](Outcome outcome) {
+        // Behind the title: only then may a new conversion start.
+        MainQueue::async(this, [this, outcome] {
+            m_lastOutcome = outcome;
+            m_job.reset();
+            m_cleanedUp = false;
+            emit isWindingDownChanged();
+            emit conversionEnded(outcome == Outcome::Succeeded);
+        });
     });
 }
 
@@ -162,25 +165,14 @@ void ViewController::setIsoPath(const QString &path)
     if (assign(m_isoPath, path))
         emit isoPathChanged();
 }
-void ViewController::setSplitWrapper(QNTaskWrapperWithBlocks *runner)
+void ViewController::holdRunner(QPointer<QNTaskWrapperWithBlocks> &slot,
+                                QNTaskWrapperWithBlocks *runner)
 {
-    // The controller keeps a conversion's runners after it has ended; the next
-    // conversion's runner replaces and releases them.
-    QNTaskWrapperWithBlocks *previous = m_splitWrapper.data();
+    QNTaskWrapperWithBlocks *previous = slot.data();
     runner->setParent(this);
-    m_splitWrapper = runner;
+    slot = runner;
     if (previous && previous != runner)
         previous->deleteLater();
-    emit splitWrapperChanged();
-}
-void ViewController::setCreateISOTask(QNTaskWrapperWithBlocks *runner)
-{
-    QNTaskWrapperWithBlocks *previous = m_createISOTask.data();
-    runner->setParent(this);
-    m_createISOTask = runner;
-    if (previous && previous != runner)
-        previous->deleteLater();
-    emit createISOTaskChanged();
 }
 void ViewController::setMountPath(const QString &path)
 {

@@ -44,14 +44,10 @@ class ViewController : public QObject {
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
 
 public:
-    using Tools = Conversion::Tools;
     using Outcome = Conversion::Outcome;
 
     explicit ViewController(Prompts *prompts, QObject *parent = nullptr);
     ~ViewController() override;
-
-    void setTools(const Tools &tools) { m_tools = tools; }
-    const Tools &tools() const { return m_tools; }
 
     // Called once the view that shows the controller exists.
     void viewDidLoad();
@@ -100,8 +96,8 @@ public:
     QString notice() const { return m_notice; }
     // How the next conversion runs: direct, bootable, replacing anything at
     // the destination (--force), or a USB installer for a drive whose erase
-    // the user has confirmed. The source, the destination and the file that
-    // may be replaced come from the conversion's start.
+    // the user has confirmed; the disk tools it calls. The source, the
+    // destination and the file that may be replaced come from its start.
     const RunOptions &options() const { return m_options; }
     void setOptions(const RunOptions &options) { m_options = options; }
     // How the last conversion ended; nothing before the first has.
@@ -136,16 +132,15 @@ signals:
 private:
     void startConversion();
     void connectJob(Conversion *job);
-    void jobFinished(Outcome outcome);
-    void setSplitWrapper(QNTaskWrapperWithBlocks *runner);
-    void setCreateISOTask(QNTaskWrapperWithBlocks *runner);
+    // The controller keeps a conversion's runners after it has ended; the
+    // next conversion's runner replaces and releases them.
+    void holdRunner(QPointer<QNTaskWrapperWithBlocks> &slot, QNTaskWrapperWithBlocks *runner);
     void setProgressText(const QString &text);
     void setProgressBarValue(float value);
     void setStageDetail(const StageDetail &detail);
     void setNotice(const QString &text);
 
     Prompts *m_prompts;
-    Tools m_tools;
     std::unique_ptr<Conversion> m_job;
 
     // Written and read on the main thread only: the job's workers reach the

@@ -42,7 +42,9 @@ struct WindowRig : FakeVolume, Window {
     WindowRig()
     {
         Bundle::setResourcesPath(resources);
-        controller.setTools({ISOSWM_FAKES_DIR "/hdiutil", ISOSWM_FAKES_DIR "/diskutil"});
+        RunOptions options = controller.options();
+        options.tools = {ISOSWM_FAKES_DIR "/hdiutil", ISOSWM_FAKES_DIR "/diskutil"};
+        controller.setOptions(options);
         window.show();
     }
     ~WindowRig() { qunsetenv("TMPDIR"); }

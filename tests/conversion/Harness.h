@@ -45,8 +45,10 @@ public:
         clock.start();
 
         controller = std::make_unique<ViewController>(&prompts);
-        controller->setTools({QStringLiteral(ISOSWM_FAKES_DIR "/hdiutil"),
-                              QStringLiteral(ISOSWM_FAKES_DIR "/diskutil")});
+        RunOptions options;
+        options.tools = {QStringLiteral(ISOSWM_FAKES_DIR "/hdiutil"),
+                         QStringLiteral(ISOSWM_FAKES_DIR "/diskutil")};
+        controller->setOptions(options);
         ViewController *c = controller.get();
         QObject::connect(c, &ViewController::progressTextChanged,
                          [this, c] { record("text:" + c->progressText()); });
