@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <variant>
 
 namespace StickWriter {
 
@@ -136,6 +137,111 @@ std::optional<Error> verify(int drive, const QList<Chunk> &chunks, char *buffer,
     return std::nullopt;
 }
 
+// The image's size when it was made for this drive: as large, in 512-byte
+// sectors (the backup table belongs on the drive's last sectors).
+std::variant<qint64, Error> sizeFor(int image, const QString &imagePath, int drive)
+{
+    struct stat info;
+    uint64_t driveSize = 0;
+    if (fstat(image, &info) != 0)
+        return systemError(errno, imagePath);
+    if (ioctl(drive, BLKGETSIZE64, &driveSize) != 0)
+        driveSize = uint64_t(lseek(drive, 0, SEEK_END));
+    const qint64 size = info.st_size;
+    int sectorSize = 512;
+    ioctl(drive, BLKSSZGET, &sectorSize);
+    if (qint64(driveSize) != size || size < 2 * kTables || sectorSize != 512)
+        return Error{WriterText::tr("The installer was not made for this drive."),
+                     WriterText::tr("%1 bytes in 512-byte sectors made, %2 in %3-byte sectors "
+                                    "there")
+                         .arg(size)
+                         .arg(driveSize)
+                         .arg(sectorSize)};
+    return size;
+}
+
+// Past the page cache, both ways, while it lasts: the writes go at the drive's
+// own pace (the progress tells what is really on it, and no gigabytes of dirty
+// pages wait for the last flush), and the read-back reads the drive itself.
+// Where the flag is refused, cached writes and a dropped cache.
+class PastTheCache {
+public:
+    explicit PastTheCache(int drive)
+        : m_drive(drive), m_flags(fcntl(drive, F_GETFL)),
+          m_direct(m_flags >= 0 && fcntl(drive, F_SETFL, m_flags | O_DIRECT) == 0)
+    {}
+    ~PastTheCache()
+    {
+        if (m_direct)
+            fcntl(m_drive, F_SETFL, m_flags);
+    }
+    PastTheCache(const PastTheCache &) = delete;
+    PastTheCache &operator=(const PastTheCache &) = delete;
+
+    // Before the read-back: what is cached must not answer for the drive.
+    void beforeReadBack() const
+    {
+        if (!m_direct)
+            posix_fadvise(m_drive, 0, 0, POSIX_FADV_DONTNEED);
+    }
+
+private:
+    int m_drive;
+    int m_flags;
+    bool m_direct;
+};
+
+// The drive being written: `buffer` holds kChunk bytes, aligned for O_DIRECT.
+struct Target {
+    int drive;
+    qint64 size;
+    char *buffer;
+    bool *touched;
+};
+
+// No partition table from here on until the new one goes on last; a write
+// that fails or is cancelled after that takes it away again.
+std::optional<Error> eraseTables(const Target &target)
+{
+    std::memset(target.buffer, 0, kTables);
+    for (const qint64 at : {qint64(0), target.size - kTables})
+        if (pwrite(target.drive, target.buffer, kTables, at) != kTables)
+            return systemError(errno ? errno : EIO, WriterText::tr("erasing the partition tables"));
+        else if (target.touched)
+            *target.touched = true;
+    if (fdatasync(target.drive) != 0)
+        return systemError(errno, WriterText::tr("erasing the partition tables"));
+    return std::nullopt;
+}
+
+// The image's data, then the new tables, each chunk's hash kept for the
+// read-back in `chunks`; `total` is the bytes to write.
+std::optional<Error> writeData(int image, const Target &target, QList<Chunk> *chunks, qint64 *total,
+                               const Progress &progress)
+{
+    const qint64 size = target.size;
+    QList<Range> ranges = dataRanges(image, kTables, size - kTables, metadataEnd(image));
+    ranges << Range{size - kTables, size} << Range{0, kTables};
+    qint64 done = 0;
+    *total = 0;
+    for (const Range &r : ranges)
+        *total += r.end - r.start;
+    std::optional<Error> error;
+    for (const Range &range : ranges) {
+        if (range.start == size - kTables &&
+            fdatasync(target.drive) != 0) // the data before the tables
+            return systemError(errno, WriterText::tr("writing the drive"));
+        if (!copyRange(image, target.drive, range, target.buffer, chunks, &done, *total, progress,
+                       &error)) {
+            eraseTables(target); // the new tables may be half-way on
+            return error;
+        }
+    }
+    if (fsync(target.drive) != 0)
+        return systemError(errno, WriterText::tr("writing the drive"));
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<Error> write(const QString &imagePath, int drive, const Progress &progress,
@@ -147,78 +253,25 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
     if (image < 0)
         return systemError(errno, imagePath);
     const auto closeImage = qScopeGuard([image] { ::close(image); });
-    struct stat info;
-    uint64_t driveSize = 0;
-    if (fstat(image, &info) != 0)
-        return systemError(errno, imagePath);
-    if (ioctl(drive, BLKGETSIZE64, &driveSize) != 0)
-        driveSize = uint64_t(lseek(drive, 0, SEEK_END));
-    const qint64 size = info.st_size;
-    // The backup table belongs on the drive's last sectors, and the layout is
-    // one of 512-byte sectors.
-    int sectorSize = 512;
-    ioctl(drive, BLKSSZGET, &sectorSize);
-    if (qint64(driveSize) != size || size < 2 * kTables || sectorSize != 512)
-        return Error{WriterText::tr("The installer was not made for this drive."),
-                     WriterText::tr("%1 bytes in 512-byte sectors made, %2 in %3-byte sectors "
-                                    "there")
-                         .arg(size)
-                         .arg(driveSize)
-                         .arg(sectorSize)};
+    const std::variant<qint64, Error> size = sizeFor(image, imagePath, drive);
+    if (const Error *refused = std::get_if<Error>(&size))
+        return *refused;
 
-    // Past the page cache, both ways: the writes go at the drive's own pace
-    // (the progress tells what is really on it, and no gigabytes of dirty
-    // pages wait for the last flush), and the read-back reads the drive
-    // itself. Where the flag is refused, cached writes and a dropped cache.
-    const int flags = fcntl(drive, F_GETFL);
-    const bool direct = flags >= 0 && fcntl(drive, F_SETFL, flags | O_DIRECT) == 0;
-    const auto cached = qScopeGuard([&] {
-        if (direct)
-            fcntl(drive, F_SETFL, flags);
-    });
+    const PastTheCache pastTheCache(drive);
     Buffer buffer(static_cast<char *>(std::aligned_alloc(kAlignment, kChunk)), &std::free);
-    // No partition table from here on until the new one goes on last; a write
-    // that fails or is cancelled after that takes it away again.
-    const auto eraseTables = [&]() -> std::optional<Error> {
-        std::memset(buffer.get(), 0, kTables);
-        for (const qint64 at : {qint64(0), size - kTables})
-            if (pwrite(drive, buffer.get(), kTables, at) != kTables)
-                return systemError(errno ? errno : EIO,
-                                   WriterText::tr("erasing the partition tables"));
-            else if (touched)
-                *touched = true;
-        if (fdatasync(drive) != 0)
-            return systemError(errno, WriterText::tr("erasing the partition tables"));
-        return std::nullopt;
-    };
-    if (auto failed = eraseTables())
+    const Target target{drive, std::get<qint64>(size), buffer.get(), touched};
+    if (auto failed = eraseTables(target))
+        return failed;
+    QList<Chunk> chunks;
+    qint64 total = 0;
+    if (auto failed = writeData(image, target, &chunks, &total, progress))
         return failed;
 
-    QList<Range> ranges = dataRanges(image, kTables, size - kTables, metadataEnd(image));
-    ranges << Range{size - kTables, size} << Range{0, kTables};
-    qint64 total = 0, done = 0;
-    for (const Range &r : ranges)
-        total += r.end - r.start;
-    QList<Chunk> chunks;
-    std::optional<Error> error;
-    for (const Range &range : ranges) {
-        if (range.start == size - kTables && fdatasync(drive) != 0) // the data before the tables
-            return systemError(errno, WriterText::tr("writing the drive"));
-        if (!copyRange(image, drive, range, buffer.get(), &chunks, &done, total, progress,
-                       &error)) {
-            eraseTables(); // the new tables may be half-way on
-            return error;
-        }
-    }
-    if (fsync(drive) != 0)
-        return systemError(errno, WriterText::tr("writing the drive"));
-
-    if (!direct)
-        posix_fadvise(drive, 0, 0, POSIX_FADV_DONTNEED);
-    error = verify(drive, chunks, buffer.get(), total, progress);
+    pastTheCache.beforeReadBack();
+    std::optional<Error> error = verify(drive, chunks, buffer.get(), total, progress);
     // A stick that did not keep its data must not look finished.
     if (error)
-        eraseTables();
+        eraseTables(target);
     return error;
 }
 

@@ -1,52 +1,23 @@
 #include "UDisksDrives.h"
 
-#include <QDBusArgument>
+#include "UDisksNames.h"
+
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
-#include <QPointer>
 #include <QDBusUnixFileDescriptor>
-#include <QFile>
 #include <QFileInfo>
-#include <algorithm>
+#include <QPointer>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace UDisksNames;
+
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.UDisks2");
-const QString kRoot = QStringLiteral("/org/freedesktop/UDisks2");
-const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
-const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
-const QString kPartition = QStringLiteral("org.freedesktop.UDisks2.Partition");
-const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
-const QString kSwap = QStringLiteral("org.freedesktop.UDisks2.Swapspace");
-const QString kLoop = QStringLiteral("org.freedesktop.UDisks2.Loop");
 constexpr int kCallTimeoutMs = 10000;
-
-// The service's byte strings end in a NUL.
-QString pathFrom(const QVariant &bytes)
-{
-    return QFile::decodeName(QByteArray(bytes.toByteArray().constData()));
-}
-
-QStringList pathsFrom(const QVariant &value)
-{
-    QByteArrayList list = value.value<QByteArrayList>();
-    if (value.canConvert<QDBusArgument>())
-        value.value<QDBusArgument>() >> list;
-    QStringList paths;
-    for (const QByteArray &bytes : list)
-        paths << QFile::decodeName(QByteArray(bytes.constData()));
-    return paths;
-}
-
-QString objectFrom(const QVariant &value)
-{
-    return value.value<QDBusObjectPath>().path();
-}
 
 } // namespace
 
@@ -108,7 +79,8 @@ QDBusMessage openCall(const DriveFacts &drive)
 
 bool refused(const QDBusMessage &reply)
 {
-    return reply.errorName().startsWith(QLatin1String("org.freedesktop.UDisks2.Error.NotAuthorized"));
+    return reply.errorName().startsWith(
+        QLatin1String("org.freedesktop.UDisks2.Error.NotAuthorized"));
 }
 
 QString failure(const QDBusMessage &reply)
@@ -151,8 +123,8 @@ void whenAnswered(const QDBusConnection &bus, const QDBusMessage &call, int time
 
 int UDisksDrives::openForWriting(const DriveFacts &drive, QString *error)
 {
-    return descriptorFrom(m_bus.call(openCall(drive), QDBus::Block, kAuthorizationTimeoutMs),
-                          drive, error);
+    return descriptorFrom(m_bus.call(openCall(drive), QDBus::Block, kAuthorizationTimeoutMs), drive,
+                          error);
 }
 
 void UDisksDrives::unmountAndOpen(const DriveFacts &drive, QObject *context, Opened done)
@@ -201,8 +173,8 @@ void UDisksDrives::unmountAndOpen(const DriveFacts &drive, QObject *context, Ope
 
 void UDisksDrives::rescan(const DriveFacts &drive)
 {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(kService, drive.objectPath, kBlock, QStringLiteral("Rescan"));
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, drive.objectPath, kBlock,
+                                                       QStringLiteral("Rescan"));
     call << QVariantMap();
     m_bus.asyncCall(call, kCallTimeoutMs);
 }
@@ -214,81 +186,17 @@ void UDisksDrives::powerOff(const DriveFacts &drive, QObject *context,
                                                        QStringLiteral("PowerOff"));
     call << QVariantMap();
     call.setInteractiveAuthorizationAllowed(true);
-    whenAnswered(m_bus, call, kAuthorizationTimeoutMs, context,
-                 [drive, done = std::move(done)](const QDBusMessage &reply) {
-                     done(reply.type() == QDBusMessage::ReplyMessage
-                              ? QString()
-                              : tr("%1 could not be powered off: %2").arg(drive.name(),
-                                                                           failure(reply)));
-                 });
+    whenAnswered(
+        m_bus, call, kAuthorizationTimeoutMs, context,
+        [drive, done = std::move(done)](const QDBusMessage &reply) {
+            done(reply.type() == QDBusMessage::ReplyMessage
+                     ? QString()
+                     : tr("%1 could not be powered off: %2").arg(drive.name(), failure(reply)));
+        });
 }
 
 void UDisksDrives::objectsChanged()
 {
     if (refresh())
         emit changed();
-}
-
-QList<DriveFacts> UDisksDrives::factsFrom(const DiskObjects &objects)
-{
-    QMap<QString, DriveFacts> byObject;
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
-        const DiskInterfaces &interfaces = it.value();
-        if (!interfaces.contains(kBlock))
-            continue;
-        const QVariantMap block = interfaces.value(kBlock);
-        DriveFacts facts;
-        facts.objectPath = it.key().path();
-        facts.device = pathFrom(block.value(QStringLiteral("Device")));
-        facts.size = block.value(QStringLiteral("Size")).toLongLong();
-        facts.readOnly = block.value(QStringLiteral("ReadOnly")).toBool();
-        facts.label = block.value(QStringLiteral("IdLabel")).toString();
-        facts.partition = interfaces.contains(kPartition);
-        // A loop device that holds no image is none of ours.
-        facts.backingFile = pathFrom(interfaces.value(kLoop).value(QStringLiteral("BackingFile")));
-        facts.loop = !facts.backingFile.isEmpty();
-        facts.mountPoints =
-            pathsFrom(interfaces.value(kFilesystem).value(QStringLiteral("MountPoints")));
-        if (!facts.mountPoints.isEmpty())
-            facts.mountedFileSystems << facts.objectPath;
-        facts.swapInUse = interfaces.value(kSwap).value(QStringLiteral("Active")).toBool();
-        const QDBusObjectPath driveObject =
-            block.value(QStringLiteral("Drive")).value<QDBusObjectPath>();
-        const QVariantMap drive = objects.value(driveObject).value(kDrive);
-        if (!drive.isEmpty())
-            facts.driveObject = driveObject.path();
-        if (!drive.isEmpty()) {
-            facts.vendor = drive.value(QStringLiteral("Vendor")).toString();
-            facts.model = drive.value(QStringLiteral("Model")).toString();
-            facts.canPowerOff = drive.value(QStringLiteral("CanPowerOff")).toBool();
-            facts.optical = drive.value(QStringLiteral("Optical")).toBool() ||
-                            drive.value(QStringLiteral("MediaCompatibility"))
-                                .toStringList()
-                                .join(QLatin1Char(' '))
-                                .contains(QLatin1String("optical"));
-            facts.removable =
-                drive.value(QStringLiteral("Removable")).toBool() ||
-                drive.value(QStringLiteral("MediaRemovable")).toBool() ||
-                drive.value(QStringLiteral("ConnectionBus")).toString() == QLatin1String("usb");
-        }
-        byObject.insert(facts.objectPath, facts);
-    }
-    // What is in use on a partition is in use on its drive.
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
-        const QString table =
-            objectFrom(it.value().value(kPartition).value(QStringLiteral("Table")));
-        const auto partition = byObject.constFind(it.key().path());
-        if (table.isEmpty() || partition == byObject.cend() || !byObject.contains(table))
-            continue;
-        DriveFacts &whole = byObject[table];
-        whole.mountPoints += partition->mountPoints;
-        whole.mountedFileSystems += partition->mountedFileSystems;
-        whole.swapInUse = whole.swapInUse || partition->swapInUse;
-        if (whole.label.isEmpty())
-            whole.label = partition->label;
-    }
-    QList<DriveFacts> devices = byObject.values();
-    std::sort(devices.begin(), devices.end(),
-              [](const DriveFacts &a, const DriveFacts &b) { return a.device < b.device; });
-    return devices;
 }

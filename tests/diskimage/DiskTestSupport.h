@@ -5,10 +5,12 @@
 
 #include "MountOutput.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <csignal>
 #include <sys/mount.h>
@@ -95,14 +97,34 @@ inline QList<int> processesWithArgument(const QString &text)
     return pids;
 }
 
-// Unmounts lazily and kills the servers below `folder`, after a failure.
-inline void forceCleanup(const QString &folder)
+// Kills every process with an argument below `folder` and waits until they
+// are gone: a server killed holds its mount point's name (its lock) until it
+// has exited, which on a busy machine may be a while. False when some still
+// run after ten seconds.
+inline bool endProcessesBelow(const QString &folder)
+{
+    QDeadlineTimer deadline(10 * 1000);
+    for (QList<int> left; !(left = processesWithArgument(folder + '/')).isEmpty();) {
+        if (deadline.hasExpired())
+            return false;
+        for (const int pid : left)
+            ::kill(pid, SIGKILL);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+// After a failure: unmounts lazily what is mounted below the runtime folder
+// `folder`, ends its servers, and takes the folder away with what they left
+// (mount points, locks). True when nothing is left of it.
+inline bool clearRuntimeFolder(const QString &folder)
 {
     for (const QString &mount : mountsBelow(folder))
         geteuid() == 0 ? umount2(QFile::encodeName(mount).constData(), MNT_DETACH)
                        : QProcess::execute("fusermount3", {"-uz", mount});
-    for (const int pid : processesWithArgument(folder))
-        ::kill(pid, SIGKILL);
+    if (!endProcessesBelow(folder) || !mountsBelow(folder).isEmpty())
+        return false;
+    return !QFileInfo::exists(folder) || QDir(folder).removeRecursively();
 }
 
 // What diff finds between two trees (names, kinds, bytes); empty when alike.

@@ -73,12 +73,22 @@ private slots:
         QVERIFY(QFile::copy(kHdiutil, work("stand-in/hdiutil")));
         qputenv("PATH", QFile::encodeName(work("stand-in:")) + qgetenv("PATH")); // from here on
     }
+    // Each case starts with no runtime folder and none of our processes.
+    void init()
+    {
+        for (const QString &folder : {m_folder, folderOf(true)})
+            QVERIFY2(!QFileInfo::exists(folder) && mountsBelow(folder).isEmpty() &&
+                         processesWithArgument(folder + '/').isEmpty(),
+                     qPrintable(folder + " is left from an earlier case"));
+    }
     void cleanup()
     {
         chmod("/dev/fuse", m_fuse.st_mode & 07777);
-        // Mounts and servers left by a failure, and a stand-in that outlived its tool.
-        for (const QString &folder : {m_folder, folderOf(true), work("stand-in")})
-            forceCleanup(folder);
+        // Mounts, servers and their files left by a failure, and a stand-in
+        // that outlived its tool.
+        for (const QString &folder : {m_folder, folderOf(true)})
+            QVERIFY2(clearRuntimeFolder(folder), qPrintable(folder + " could not be cleared"));
+        QVERIFY(endProcessesBelow(work("stand-in")));
     }
 
     // Each mount its own server and name, listed by info, read-only and byte

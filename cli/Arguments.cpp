@@ -1,0 +1,85 @@
+#include "Arguments.h"
+
+#include "DriveChoice.h"
+#include "Help.h"
+#include "Terminal.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+struct Options {
+    QCommandLineOption force{QStringLiteral("force")};
+    QCommandLineOption verbose{QStringLiteral("verbose")};
+    QCommandLineOption direct{QStringLiteral("direct")};
+    QCommandLineOption bootable{QStringLiteral("bootable")};
+    QCommandLineOption listDrives{QStringLiteral("list-drives")};
+    QCommandLineOption drive{QStringLiteral("drive"), QString(), QStringLiteral("DEVICE")};
+    QCommandLineOption yes{QStringLiteral("yes")};
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")}};
+};
+
+// --drive DEVICE SOURCE.iso
+std::variant<Settings, int> driveSettings(const QCommandLineParser &parser, const Options &o)
+{
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() != 1)
+        return usageError(Cli::tr("give SOURCE.iso after --drive DEVICE"));
+    Settings settings;
+    settings.source = QFileInfo(paths[0]).absoluteFilePath();
+    settings.destination = parser.value(o.drive);
+    settings.yes = parser.isSet(o.yes);
+    settings.toDrive = true;
+    settings.verbose = parser.isSet(o.verbose);
+    return settings;
+}
+
+// SOURCE.iso DESTINATION.iso
+std::variant<Settings, int> imageSettings(const QCommandLineParser &parser, const Options &o)
+{
+    const QStringList paths = parser.positionalArguments();
+    if (paths.size() != 2)
+        return usageError(Cli::tr("give SOURCE.iso and DESTINATION.iso"));
+    return Settings{QFileInfo(paths[0]).absoluteFilePath(),
+                    QFileInfo(paths[1]).absoluteFilePath(),
+                    parser.isSet(o.force),
+                    parser.isSet(o.verbose),
+                    parser.isSet(o.direct),
+                    parser.isSet(o.bootable),
+                    false,
+                    false,
+                    std::nullopt};
+}
+
+} // namespace
+
+int usageError(const QString &message)
+{
+    Terminal::print(stderr, QStringLiteral("isoswm-cli: ") + message);
+    Terminal::print(stderr, Cli::tr("Try “isoswm-cli --help” for more information."));
+    return kExitUsage;
+}
+
+std::variant<Settings, int> parseArguments(const QCoreApplication &app)
+{
+    const Options o;
+    QCommandLineParser parser;
+    parser.addOptions({o.force, o.verbose, o.direct, o.bootable, o.listDrives, o.drive, o.yes,
+                       o.help, o.version});
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(o.help)) {
+        printHelp();
+        return 0;
+    }
+    if (parser.isSet(o.listDrives))
+        return listWritableDrives();
+    if (parser.isSet(o.version)) {
+        std::printf("isoswm-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    return parser.isSet(o.drive) ? driveSettings(parser, o) : imageSettings(parser, o);
+}
