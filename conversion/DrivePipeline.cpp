@@ -42,13 +42,13 @@ void completed(const OpenDrive &drive, Prompts *prompts)
     });
 }
 
-std::unique_ptr<Step> stickTree(const RunValues &v, const QString &temporary, QString &stickImage)
+std::unique_ptr<Step> stickTree(const RunValues &v, QString &stickImage)
 {
     const SourceCheck::Layout &layout = v.layout;
     return make<StickTreeStep>(
         StickTreeStep::Input{v.drive.facts.size, v.source->path(),
                              QDir(v.source->path()).relativeFilePath(layout.imagePath),
-                             layout.treeBytes - layout.imageBytes, temporary, v.work.path},
+                             layout.treeBytes - layout.imageBytes, v.temporaryFolder, v.work.path},
         stickImage);
 }
 
@@ -59,24 +59,22 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
     Pipeline pipeline{std::make_unique<Sequence>(), 99,
                       [&v, prompts] { completed(v.drive, prompts); }};
     Sequence &run = *pipeline.steps;
-    const QString temporary = temporaryFolder();
     mountAndInspect(run, o, v);
-    run.add([&v, o, temporary] {
+    run.add([&v, o] {
         return make<OpenDriveStep>(OpenDriveStep::Input{*o.drive,
                                                         SourceCheck::stickNeeded(v.layout).content,
-                                                        o.source, temporary},
+                                                        o.source, v.temporaryFolder},
                                    v.drive);
     });
-    run.add([&v, temporary] { return make<WorkFolderStep>(temporary, v.work); }).milestoneAfter(25);
-    run.add([&v, temporary] { return stickTree(v, temporary, v.stickImage); }, Stretch{25, 35})
-        .milestoneAfter(35);
+    run.add([&v] { return make<WorkFolderStep>(v.temporaryFolder, v.work); }).milestoneAfter(25);
+    run.add([&v] { return stickTree(v, v.stickImage); }, Stretch{25, 35}).milestoneAfter(35);
     exportFromTheMount(run, v, {35, 40});
     splitAndRemove(run, v, {40, 60}, 60);
     run.add([&v] { return make<VerifyStep>(v.split, true); }, Stretch{60, 63});
     run.add(
-           [&v, temporary] {
+           [&v] {
                return make<StickPiecesStep>(v.split, v.stickImage, v.layout.sourcesName(),
-                                            temporary);
+                                            v.temporaryFolder);
            },
            Stretch{63, 70})
         .milestoneBefore(63)

@@ -84,9 +84,8 @@ Pipeline iso(const RunOptions &o, RunValues &v, Prompts *prompts)
                                              "with Boot Camp Assistant to install Windows 10."));
                       }};
     Sequence &run = *pipeline.steps;
-    const QString temporary = temporaryFolder();
     mountAndInspect(run, o, v);
-    run.add([&v, temporary] { return make<WorkFolderStep>(temporary, v.work); }).milestoneAfter(25);
+    run.add([&v] { return make<WorkFolderStep>(v.temporaryFolder, v.work); }).milestoneAfter(25);
     if (!o.direct)
         stagingCopy(run, v);
     else

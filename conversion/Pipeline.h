@@ -26,9 +26,6 @@ Pipeline drive(const RunOptions &options, RunValues &values, Prompts *prompts);
 
 // Both begin alike: the source mounted, and inspected before a byte is copied.
 void mountAndInspect(Sequence &run, const RunOptions &options, RunValues &values);
-// Where the temporary directory is made: TMPDIR as given (a folder that does
-// not exist must fail rather than send the directory somewhere else).
-QString temporaryFolder();
 // On the direct path the pieces go into the temporary directory's "sources",
 // split from the Windows image on the mount, or from its export there when
 // it has to be exported first.

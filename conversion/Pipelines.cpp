@@ -7,9 +7,11 @@
 #include "PathName.h"
 #include "SourceCheckStep.h"
 #include "SplitStep.h"
+#include "TemporaryFolders.h"
 #include "ThreadStep.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace Pipelines {
 
@@ -17,20 +19,19 @@ void mountAndInspect(Sequence &run, const RunOptions &options, RunValues &v)
 {
     run.add([&v, options] { return make<MountStep>(options.source, options.tools, v.source); });
     run.add([&v, options] {
-        const SourceCheck::Request request{options.source,
-                                           v.source->path(),
-                                           options.destination,
-                                           temporaryFolder(),
-                                           options.direct || options.drive.has_value(),
-                                           options.drive.has_value()};
-        return make<SourceCheckStep>(request, v.layout);
+        SourceCheck::Request request{options.source,
+                                     v.source->path(),
+                                     options.destination,
+                                     TemporaryFolders::resolve(options.temporaryFolder),
+                                     options.direct || options.drive.has_value(),
+                                     options.drive.has_value(),
+                                     {}};
+        // Where else the temporary files could go: the new image's folder, home.
+        if (!options.drive)
+            request.alternatives << QFileInfo(options.destination).absolutePath();
+        request.alternatives << QDir::homePath();
+        return make<SourceCheckStep>(request, v.layout, v.temporaryFolder);
     });
-}
-
-QString temporaryFolder()
-{
-    const QString folder = qEnvironmentVariable("TMPDIR");
-    return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
 void exportFromTheMount(Sequence &run, RunValues &v, Stretch stretch)

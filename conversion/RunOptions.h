@@ -26,5 +26,7 @@ struct RunOptions {
     // A USB installer written to this drive instead of a new image (as
     // the user confirmed it; it is checked again before it is opened).
     std::optional<DriveFacts> drive;
+    // Where the temporary directory is made; empty: TMPDIR, else /var/tmp.
+    QString temporaryFolder;
     ToolPaths tools;
 };

@@ -45,6 +45,7 @@ struct OpenDrive {
 
 // What the steps of a run hand on to the steps after them.
 struct RunValues {
+    QString temporaryFolder; // as the source check settled it
     std::shared_ptr<SourceMount> source;
     SourceCheck::Layout layout;
     WorkFolder work;

@@ -4,6 +4,7 @@
 #include "FileSystem.h"
 #include "PathName.h"
 #include "StageDetail.h"
+#include "TemporaryFolders.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -124,6 +125,66 @@ std::optional<Error> checkSpace(const QString &folder, qint64 needed)
                  ENOSPC};
 }
 
+bool sameFileSystem(const QString &a, const QString &b)
+{
+    const QStorageInfo first(a), second(b);
+    return first.isValid() && second.isValid() && first.device() == second.device();
+}
+
+// FAT32 cannot hold a file of 4 GiB or more.
+std::optional<Error> tooLargeAFile(const QString &folder, const SourceCheck::Layout &layout,
+                                   const SourceCheck::Request &request)
+{
+    constexpr qint64 kFat32FileLimit = 4LL * 1024 * 1024 * 1024;
+    const QByteArray type = QStorageInfo(folder).fileSystemType().toLower();
+    if (type != "vfat" && type != "msdos" && type != "fat")
+        return std::nullopt;
+    const qint64 wim = layout.needsExport()
+                           ? qint64(WimImage::estimatedExportBytes(layout.wim))
+                           : (request.direct || request.drive ? 0 : layout.imageBytes);
+    if (wim < kFat32FileLimit)
+        return std::nullopt;
+    return Error{
+        ConversionText::tr("The temporary folder “%1” cannot hold this image's files.").arg(folder),
+        ConversionText::tr("Its file system (FAT) holds files below 4 GiB; install.wim "
+                           "takes %1 there. Choose a folder on another disk.")
+            .arg(StageDetail::formatBytes(wim))};
+}
+
+qint64 temporaryNeed(const SourceCheck::Request &r, const SourceCheck::Layout &layout,
+                     const QString &folder)
+{
+    if (r.drive)
+        return SourceCheck::stickNeeded(layout).temporary;
+    const QString destination = QFileInfo(r.destination).absolutePath();
+    return SourceCheck::spaceNeeded(layout, r.direct, sameFileSystem(folder, destination))
+        .temporary;
+}
+
+// How to go on when the temporary folder is short: another folder with room,
+// how to choose one, and whether building from the mount would fit.
+QString wayOn(const SourceCheck::Request &r, const SourceCheck::Layout &layout,
+              const QString &roomy)
+{
+    QString text =
+        roomy.isEmpty()
+            ? ConversionText::tr("Choose a temporary folder on a disk with more room: "
+                                 "--temporary-folder or TMPDIR, or Temporary Folder… in the "
+                                 "window's File menu.")
+            : ConversionText::tr("“%1” has the room; choose it with --temporary-folder or "
+                                 "TMPDIR, or with Temporary Folder… in the window's File menu.")
+                  .arg(roomy);
+    if (!r.drive && !r.direct) {
+        SourceCheck::Request direct = r;
+        direct.direct = true;
+        if (!checkSpace(r.temporaryFolder, temporaryNeed(direct, layout, r.temporaryFolder)))
+            text += QLatin1Char(' ') +
+                    ConversionText::tr("Building from the mounted image (--direct) needs less "
+                                       "and would fit.");
+    }
+    return text;
+}
+
 } // namespace
 
 namespace SourceCheck {
@@ -183,22 +244,35 @@ std::variant<Layout, Error> inspect(const Request &request)
     layout.imageBytes = QFileInfo(layout.imagePath).size();
     layout.treeBytes = regularFileBytes(request.mountPath);
 
-    if (request.drive) {
-        // The drive's own room is judged with the drive, once it is opened.
-        if (std::optional<Error> error =
-                checkSpace(request.temporaryFolder, stickNeeded(layout).temporary))
-            return *error;
-        return layout;
-    }
+    if (request.drive)
+        return layout; // the drive's own room is judged with the drive, once it is opened
     const QString destinationFolder = QFileInfo(request.destination).absolutePath();
-    const QStorageInfo temporary(request.temporaryFolder), destination(destinationFolder);
-    const bool same = temporary.isValid() && temporary.device() == destination.device();
-    const Needs needs = spaceNeeded(layout, request.direct, same);
-    if (std::optional<Error> error = checkSpace(request.temporaryFolder, needs.temporary))
-        return *error;
+    const Needs needs = spaceNeeded(layout, request.direct,
+                                    sameFileSystem(request.temporaryFolder, destinationFolder));
     if (std::optional<Error> error = checkSpace(destinationFolder, needs.destination))
         return *error;
     return layout;
+}
+
+std::optional<Shortage> temporaryShortage(const Request &request, const Layout &layout)
+{
+    const QString &folder = request.temporaryFolder;
+    if (std::optional<Error> error = tooLargeAFile(folder, layout, request))
+        return Shortage{*error, QString()};
+    const qint64 needed = temporaryNeed(request, layout, folder);
+    std::optional<Error> error = checkSpace(folder, needed);
+    if (!error)
+        return std::nullopt;
+    Shortage shortage{*error, QString()};
+    for (const QString &other : request.alternatives) {
+        if (!sameFileSystem(other, folder) && !TemporaryFolders::refusal(other) &&
+            !checkSpace(other, temporaryNeed(request, layout, other))) {
+            shortage.roomy = other;
+            break;
+        }
+    }
+    shortage.error.details += QLatin1Char(' ') + wayOn(request, layout, shortage.roomy);
+    return shortage;
 }
 
 } // namespace SourceCheck

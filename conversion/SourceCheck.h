@@ -18,6 +18,9 @@ struct Request {
     QString temporaryFolder; // where the temporary directory will be made
     bool direct = false;     // split from the mount, no staging copy
     bool drive = false;      // a USB drive instead of a destination file
+    // Folders of the user's that may take the temporary files instead, when
+    // the temporary folder is short of room; the first with room is named.
+    QStringList alternatives;
 };
 
 struct Layout {
@@ -39,7 +42,17 @@ struct Needs {
     qint64 destination = 0; // the new image
 };
 
+// Everything but the temporary folder's room.
 std::variant<Layout, Error> inspect(const Request &request);
+
+// The temporary folder cannot take the run: too little room, or a file
+// larger than its file system holds. `roomy` is another folder that has the
+// room, when one of the request's alternatives does.
+struct Shortage {
+    Error error;
+    QString roomy;
+};
+std::optional<Shortage> temporaryShortage(const Request &request, const Layout &layout);
 
 // A USB installer's files (the tree without the Windows image, and its
 // pieces), and the temporary folder's peak while it is made: the stick's

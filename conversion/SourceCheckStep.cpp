@@ -1,7 +1,9 @@
 #include "SourceCheckStep.h"
 
+#include "Conversion.h"
 #include "Leftovers.h"
 #include "Log.h"
+#include "TemporaryFolders.h"
 
 #include <QFileInfo>
 
@@ -9,23 +11,27 @@ void SourceCheckStep::run()
 {
     inBackground(
         [request = m_request] {
-            const QStringList removed = Leftovers::sweep(request.temporaryFolder);
+            QStringList removed;
+            for (const QString &folder : TemporaryFolders::places(request.temporaryFolder))
+                removed << Leftovers::sweep(folder);
             if (!removed.isEmpty())
                 Log::write(QStringLiteral("removed what an earlier run left: %1")
                                .arg(removed.join(QStringLiteral(", "))));
-            return SourceCheck::inspect(request);
+            Found found{SourceCheck::inspect(request), std::nullopt};
+            if (const auto *layout = std::get_if<SourceCheck::Layout>(&found.layout))
+                found.shortage = SourceCheck::temporaryShortage(request, *layout);
+            return found;
         },
-        [this](std::variant<SourceCheck::Layout, Error> result) { inspected(std::move(result)); },
-        true);
+        [this](Found found) { inspected(std::move(found)); }, true);
 }
 
-void SourceCheckStep::inspected(std::variant<SourceCheck::Layout, Error> result)
+void SourceCheckStep::inspected(Found found)
 {
-    if (const Error *error = std::get_if<Error>(&result)) {
+    if (const Error *error = std::get_if<Error>(&found.layout)) {
         finish(*error);
         return;
     }
-    m_layout = std::get<SourceCheck::Layout>(result);
+    m_layout = std::get<SourceCheck::Layout>(found.layout);
     QStringList editions;
     for (const WimImage::Edition &edition : m_layout.wim.editions)
         editions << edition.name;
@@ -35,5 +41,24 @@ void SourceCheckStep::inspected(std::variant<SourceCheck::Layout, Error> result)
                    .arg(editions.join(QStringLiteral(", ")), m_layout.wim.compressionName,
                         m_layout.wim.solid ? QStringLiteral(" solid") : QString())
                    .arg(m_layout.imageBytes));
+    m_temporaryFolder = m_request.temporaryFolder;
+    if (!found.shortage || !keepGoing()) {
+        finish(std::nullopt);
+        return;
+    }
+    const SourceCheck::Shortage &shortage = *found.shortage;
+    if (shortage.roomy.isEmpty()) {
+        finish(shortage.error);
+        return;
+    }
+    // The user may take the folder that has the room, for this run.
+    if (!context().prompts()->runChoice(shortage.error.message, shortage.error.details,
+                                        Conversion::tr("Use “%1”").arg(shortage.roomy))) {
+        context().stopRunning(); // told already: no second alert
+        end(StepEnd::stopped());
+        return;
+    }
+    Log::write(QStringLiteral("temporary files go to %1 for this run").arg(shortage.roomy));
+    m_temporaryFolder = shortage.roomy;
     finish(std::nullopt);
 }

@@ -5,6 +5,7 @@
 #include "PathName.h"
 #include "Prompts.h"
 #include "RunContext.h"
+#include "TemporaryFolders.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -53,6 +54,8 @@ void WorkFolderStep::run()
     m_work.path = directory.path();
     m_work.marker = std::make_shared<RunMarker>();
     m_work.marker->create(m_work.path);
+    // A run killed now leaves this directory; the next run looks here too.
+    TemporaryFolders::remember(m_parent);
     context().setTemporaryDirectory(m_work.path);
     context().teardown().push([this](auto next) { remove(std::move(next)); });
     finish(std::nullopt);

@@ -345,6 +345,42 @@
         <source>%1 was removed, or another drive took its place. Nothing was written to it.</source>
         <translation>%1 a été retiré, ou un autre disque a pris sa place. Rien n’y a été écrit.</translation>
     </message>
+    <message>
+        <source>The temporary folder “%1” cannot hold this image&apos;s files.</source>
+        <translation>Le dossier temporaire « %1 » ne peut pas contenir les fichiers de cette image.</translation>
+    </message>
+    <message>
+        <source>Its file system (FAT) holds files below 4 GiB; install.wim takes %1 there. Choose a folder on another disk.</source>
+        <translation>Son système de fichiers (FAT) n’accepte que des fichiers de moins de 4 Gio ; install.wim y occupe %1. Choisissez un dossier sur un autre disque.</translation>
+    </message>
+    <message>
+        <source>Building from the mounted image (--direct) needs less and would fit.</source>
+        <translation>Construire à partir de l’image montée (--direct) demande moins de place et tiendrait.</translation>
+    </message>
+    <message>
+        <source>Use “%1”</source>
+        <translation>Utiliser « %1 »</translation>
+    </message>
+    <message>
+        <source>The temporary folder “%1” does not exist.</source>
+        <translation>Le dossier temporaire « %1 » n’existe pas.</translation>
+    </message>
+    <message>
+        <source>“%1” is not a folder; choose a folder for temporary files.</source>
+        <translation>« %1 » n’est pas un dossier ; choisissez un dossier pour les fichiers temporaires.</translation>
+    </message>
+    <message>
+        <source>The temporary folder “%1” cannot be written to.</source>
+        <translation>Impossible d’écrire dans le dossier temporaire « %1 ».</translation>
+    </message>
+    <message>
+        <source>Choose a temporary folder on a disk with more room: --temporary-folder or TMPDIR, or Temporary Folder… in the window&apos;s File menu.</source>
+        <translation>Choisissez un dossier temporaire sur un disque qui a plus de place : --temporary-folder ou TMPDIR, ou Dossier temporaire… dans le menu Fichier de la fenêtre.</translation>
+    </message>
+    <message>
+        <source>“%1” has the room; choose it with --temporary-folder or TMPDIR, or with Temporary Folder… in the window&apos;s File menu.</source>
+        <translation>« %1 » a la place nécessaire ; choisissez-le avec --temporary-folder ou TMPDIR, ou avec Dossier temporaire… dans le menu Fichier de la fenêtre.</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>

@@ -13,6 +13,7 @@ class ScriptedPrompts : public Prompts {
 public:
     std::deque<std::optional<QString>> openAnswers; // nothing (or none left): dismissed
     std::deque<QString> saveAnswers;                // a null path dismisses the panel
+    std::deque<bool> choiceAnswers;                 // none left: the alert is dismissed
     QList<OpenPanel> openPanels;
     QList<SavePanel> savePanels;
     QStringList alerts; // "alert:<message>|<informative>", "error:<message>|<details>"
@@ -51,6 +52,15 @@ public:
     {
         record("alert:" + message + "|" + informativeText +
                (details.isEmpty() ? QString() : "|" + details));
+    }
+    bool runChoice(const QString &message, const QString &informativeText,
+                   const QString &action) override
+    {
+        record("choice:" + message + "|" + informativeText + "|" + action);
+        const bool chosen = !choiceAnswers.empty() && choiceAnswers.front();
+        if (!choiceAnswers.empty())
+            choiceAnswers.pop_front();
+        return chosen;
     }
     void runErrorAlert(const Error &error) override
     {
