@@ -7,6 +7,7 @@
 #include "MainWindow.h"
 #include "QNSHeaderSheetView.h"
 #include "QNSOvalButton.h"
+#include "TemporaryFolderChoice.h"
 #include "UDisksDrives.h"
 #include "ViewController.h"
 
@@ -212,6 +213,7 @@ void MainWindow::buildOptionsMenu(QMenu *file)
     m_directAction = addOption(file, tr("Build from the &Mounted Image (Less Space)"),
                                QStringLiteral("conversion/direct"), &RunOptions::direct);
     m_directAction->setObjectName(QStringLiteral("directAction"));
+    new TemporaryFolderChoice(file, m_controller, this);
 }
 
 QAction *MainWindow::addOption(QMenu *menu, const QString &text, const QString &key,

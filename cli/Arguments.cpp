@@ -2,6 +2,7 @@
 
 #include "DriveChoice.h"
 #include "Help.h"
+#include "TemporaryFolders.h"
 #include "Terminal.h"
 
 #include <QCommandLineParser>
@@ -18,6 +19,8 @@ struct Options {
     QCommandLineOption listDrives{QStringLiteral("list-drives")};
     QCommandLineOption drive{QStringLiteral("drive"), QString(), QStringLiteral("DEVICE")};
     QCommandLineOption yes{QStringLiteral("yes")};
+    QCommandLineOption temporaryFolder{QStringLiteral("temporary-folder"), QString(),
+                                       QStringLiteral("DIR")};
     QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
     QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")}};
 };
@@ -51,7 +54,22 @@ std::variant<Settings, int> imageSettings(const QCommandLineParser &parser, cons
                     parser.isSet(o.bootable),
                     false,
                     false,
-                    std::nullopt};
+                    std::nullopt,
+                    {}};
+}
+
+// Either way, the folder for the large temporary files, refused at once when
+// it cannot take them.
+std::variant<Settings, int> withTemporaryFolder(std::variant<Settings, int> parsed,
+                                                const QCommandLineParser &parser, const Options &o)
+{
+    Settings *settings = std::get_if<Settings>(&parsed);
+    if (!settings || !parser.isSet(o.temporaryFolder))
+        return parsed;
+    settings->temporaryFolder = QFileInfo(parser.value(o.temporaryFolder)).absoluteFilePath();
+    if (const std::optional<QString> why = TemporaryFolders::refusal(settings->temporaryFolder))
+        return usageError(*why);
+    return parsed;
 }
 
 } // namespace
@@ -68,7 +86,7 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     const Options o;
     QCommandLineParser parser;
     parser.addOptions({o.force, o.verbose, o.direct, o.bootable, o.listDrives, o.drive, o.yes,
-                       o.help, o.version});
+                       o.temporaryFolder, o.help, o.version});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(o.help)) {
@@ -81,5 +99,6 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
         std::printf("isoswm-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return 0;
     }
-    return parser.isSet(o.drive) ? driveSettings(parser, o) : imageSettings(parser, o);
+    return withTemporaryFolder(
+        parser.isSet(o.drive) ? driveSettings(parser, o) : imageSettings(parser, o), parser, o);
 }

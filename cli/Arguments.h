@@ -28,6 +28,7 @@ struct Settings {
     bool toDrive = false; // --drive
     bool yes = false;
     std::optional<DriveFacts> drive;
+    QString temporaryFolder; // --temporary-folder; empty: TMPDIR, else /var/tmp
 };
 
 // Tells `message` and where to find help on standard error; the usage status.

@@ -46,6 +46,10 @@ Entries options()
             {QStringLiteral("--drive DEVICE"),
              Cli::tr("Make the drive DEVICE (its /dev path, a whole drive) the Windows "
                      "installer, instead of DESTINATION.iso. On a terminal it asks first.")},
+            {QStringLiteral("--temporary-folder DIR"),
+             Cli::tr("Make the large temporary files in DIR instead of TMPDIR or /var/tmp. A "
+                     "conversion needs about twice the image's size there (--direct about "
+                     "once), a USB drive about once to twice.")},
             {QStringLiteral("--yes"),
              Cli::tr("Erase the drive without asking; needed when standard input is not a "
                      "terminal.")},

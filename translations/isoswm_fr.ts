@@ -643,6 +643,10 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
         <source>The installer on %1 was not finished.</source>
         <translation>L’installateur sur %1 n’a pas été terminé.</translation>
     </message>
+    <message>
+        <source>Make the large temporary files in DIR instead of TMPDIR or /var/tmp. A conversion needs about twice the image&apos;s size there (--direct about once), a USB drive about once to twice.</source>
+        <translation>Créer les gros fichiers temporaires dans DIR au lieu de TMPDIR ou /var/tmp. Une conversion y a besoin d’environ deux fois la taille de l’image (une fois avec --direct), une clé USB d’une à deux fois.</translation>
+    </message>
 </context>
 <context>
     <name>LicenseWindow</name>
@@ -890,6 +894,21 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>%1 bytes in 512-byte sectors made, %2 in %3-byte sectors there</source>
         <translation>%1 octets en secteurs de 512 octets préparés, %2 en secteurs de %3 octets sur le disque</translation>
+    </message>
+</context>
+<context>
+    <name>TemporaryFolderChoice</name>
+    <message>
+        <source>Choose a Folder for Temporary Files</source>
+        <translation>Choisir un dossier pour les fichiers temporaires</translation>
+    </message>
+    <message>
+        <source>Temporary Folder</source>
+        <translation>Dossier temporaire</translation>
+    </message>
+    <message>
+        <source>&amp;Temporary Folder… (%1)</source>
+        <translation>Dossier &amp;temporaire… (%1)</translation>
     </message>
 </context>
 <context>

@@ -111,7 +111,8 @@ private slots:
         CliRun r;
         QByteArray out, err;
         QCOMPARE(r.run({"--help"}, &out), 0);
-        for (const char *text : {"--force", "--verbose", "--direct", "--bootable", "Ctrl-C", "130"})
+        for (const char *text : {"--force", "--verbose", "--direct", "--bootable",
+                                 "--temporary-folder", "Ctrl-C", "130"})
             QVERIFY2(out.contains(text), text);
         QCOMPARE(r.run({"--version"}, &out), 0);
         QVERIFY2(out.startsWith("isoswm-cli ") && out.size() > 12, out.constData());
@@ -126,6 +127,12 @@ private slots:
         for (const QString &destination : {r.source, link, hard, r.root.filePath("out")}) {
             QCOMPARE(r.run({"--force", r.source, destination}, nullptr, &err), 2);
             QVERIFY(err.contains(destination.endsWith("/out") ? "is a folder" : "must differ"));
+        }
+        // A temporary folder that cannot take the files is refused at once, by name.
+        for (const QString &folder : {r.root.filePath("gone"), r.source}) {
+            QCOMPARE(r.run({"--temporary-folder", folder, r.source, r.destination}, nullptr, &err),
+                     2);
+            QVERIFY2(err.contains("“" + folder.toUtf8() + "”"), err.constData());
         }
         QVERIFY(r.calls().isEmpty()); // no tool ran
     }
