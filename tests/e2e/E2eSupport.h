@@ -8,10 +8,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -131,6 +131,20 @@ inline QByteArray readUntil(QProcess &p, const std::function<bool(const QByteArr
     return seen;
 }
 
+// What the sample images' loaders print (scripts/make-boot-loaders).
+inline const QString kUefiMarker = QStringLiteral("isoswm sample loader: UEFI");
+inline const QString kBiosMarker = QStringLiteral("isoswm sample loader: BIOS");
+
+// Starts the image in a virtual machine ("uefi" or "bios", as a "cd" or a "usb"
+// stick): code 0 once its loader speaks; otherwise why not, with the firmware's
+// last boot line (tests/support/boot-check).
+inline Ran bootCheck(const QString &firmware, const QString &medium, const QString &image)
+{
+    return run(QStringLiteral(ISOSWM_SOURCE_DIR "/tests/support/boot-check"),
+               {firmware, medium, image, firmware == "uefi" ? kUefiMarker : kBiosMarker}, {},
+               120000);
+}
+
 // Mounts the images for as long as it lives.
 struct Mounted {
     QStringList points;
@@ -187,8 +201,8 @@ public:
 
     Workspace()
     {
-        QFile::setPermissions(m_work.path(), QFile::permissions(m_work.path()) |
-                                                 QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(m_work.path(), QFile::permissions(m_work.path()) | QFile::ReadOther |
+                                                 QFile::ExeOther);
     }
     ~Workspace()
     {

@@ -123,15 +123,16 @@ class TestDriveInstaller : public QObject, public Workspace {
     // A mounted partition on the stick, as on a stick used before.
     void mountAPartition(const QString &device, QString *mountPoint)
     {
-        const Ran table = run("bash", {"-c", "echo 'label: gpt\nstart=2048' | sfdisk -q " + device +
-                                                 " && partx -a " + device + " && mkfs.ext4 -q " +
-                                                 device + "p1"});
+        const Ran table =
+            run("bash", {"-c", "echo 'label: gpt\nstart=2048' | sfdisk -q " + device +
+                                   " && partx -a " + device + " && mkfs.ext4 -q " + device + "p1"});
         QVERIFY2(table.code == 0, qPrintable(text(table)));
         // Once udev has probed the new file system and the service has seen it.
         run("udevadm", {"trigger", "--action=change", "--settle", device + "p1"});
         Ran mounted;
         for (int i = 0; i < 100; ++i, QTest::qWait(200))
-            if ((mounted = run("udisksctl", {"mount", "--no-user-interaction", "-b", device + "p1"}))
+            if ((mounted =
+                     run("udisksctl", {"mount", "--no-user-interaction", "-b", device + "p1"}))
                     .code == 0)
                 break;
         QVERIFY2(mounted.code == 0, qPrintable(text(mounted)));
@@ -163,8 +164,9 @@ private slots:
         QTest::newRow("solid install.wim, two editions, over a stick in use")
             << QStringList{"--solid", "--editions", "2", "--wim-mib", "40"} << "install.wim"
             << 200LL << true;
-        QTest::newRow("install.esd") << QStringList{"--esd", "--wim-mib", "24"} << "install.esd"
-                                     << 160LL << false;
+        QTest::newRow("install.esd, with boot loaders")
+            << QStringList{"--esd", "--bootable", "--wim-mib", "24"} << "install.esd" << 160LL
+            << false;
         // Over 2048 MiB, so that the pieces are two; smaller for a quick run.
         const QString mib = qEnvironmentVariable("ISOSWM_E2E_SAMPLE_MIB", "2100");
         QTest::newRow("install.wim in two pieces")
@@ -203,8 +205,11 @@ private slots:
                      probed.out.contains(R"(LABEL="CCCOMA_X64F")"),
                  probed.out.constData());
         // The file system checks clean, read through a read-only window on it.
-        const qint64 sectors =
-            QString::fromUtf8(dump.out).section("size=", 1).section(',', 0, 0).trimmed().toLongLong();
+        const qint64 sectors = QString::fromUtf8(dump.out)
+                                   .section("size=", 1)
+                                   .section(',', 0, 0)
+                                   .trimmed()
+                                   .toLongLong();
         const Ran window = run("losetup", {"-f", "--show", "-r", "-o", "1048576", "--sizelimit",
                                            QString::number(sectors * 512), device});
         const QString partition = QString::fromUtf8(window.out).trimmed();
@@ -233,6 +238,13 @@ private slots:
         if (QString(QTest::currentDataTag()).contains("two pieces") && stickMiB > 2048 + 400)
             QVERIFY(QFile::exists(pieces + "/install2.swm"));
         QDir(back).removeRecursively();
+        // A computer starts it by UEFI, from the stick itself once it is unplugged.
+        if (options.contains("--bootable")) {
+            deleteStick(device);
+            const Ran booted = bootCheck("uefi", "usb", work("stick.img"));
+            qInfo("%s", booted.out.trimmed().constData());
+            QVERIFY2(booted.code == 0, booted.out.constData());
+        }
     }
 
     // Refused with the reason before anything is written: the drive's ends
@@ -247,7 +259,8 @@ private slots:
         QTest::newRow("no --yes off a terminal") << "no yes" << 2 << "give --yes";
         QTest::newRow("a read-only drive") << "read-only" << 2 << "read-only";
         QTest::newRow("a file system in use") << "busy" << 1 << "could not be unmounted";
-        QTest::newRow("the image on the drive") << "source on it" << 1 << "image to convert is on it";
+        QTest::newRow("the image on the drive")
+            << "source on it" << 1 << "image to convert is on it";
         QTest::newRow("a desktop user refused by polkit")
             << "polkit" << 1 << "Permission to write to Disk image stick.img was not given";
         QTest::newRow("a full temporary folder") << "full" << 1 << "not enough free space";
@@ -328,8 +341,10 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("waitFor");
-        QTest::newRow("cancelled while the stick is built") << "cancel" << "Splitting install.wim";
-        QTest::newRow("cancelled while the stick is written") << "cancel" << "Writing to";
+        QTest::newRow("cancelled while the stick is built") << "cancel"
+                                                            << "Splitting install.wim";
+        QTest::newRow("cancelled while the stick is written") << "cancel"
+                                                              << "Writing to";
         QTest::newRow("the drive set read-only while it is written") << "read-only"
                                                                      << "Writing to";
     }
@@ -355,7 +370,8 @@ private slots:
         cli.setProcessEnvironment(environment(tmp));
         cli.setProcessChannelMode(QProcess::MergedChannels);
         cli.start(command[0], command.mid(1));
-        QByteArray seen = readUntil(cli, [&](const QByteArray &s) { return s.contains(waitFor.toUtf8()); });
+        QByteArray seen =
+            readUntil(cli, [&](const QByteArray &s) { return s.contains(waitFor.toUtf8()); });
         const qint64 pid = cli.processId();
         QVERIFY2(cli.state() == QProcess::Running && pid > 0, seen.right(2000).constData());
         if (writing)
