@@ -123,19 +123,24 @@ void ViewController::connectJob(Conversion *job)
             &ViewController::setTempDirectoryPath);
     connect(job, &Conversion::stagingFolderChanged, this, &ViewController::setIsoTempFolder);
     connect(job, &Conversion::splitRunnerStarted, this, [this](QNTaskWrapperWithBlocks *runner) {
-        holdRunner(m_splitWrapper, runner);
-        emit splitWrapperChanged();
+        holdRunner(m_splitWrapper, runner, &ViewController::splitWrapperChanged);
     });
     connect(job, &Conversion::buildRunnerStarted, this, [this](QNTaskWrapperWithBlocks *runner) {
-        holdRunner(m_createISOTask, runner);
-        emit createISOTaskChanged();
+        holdRunner(m_createISOTask, runner, &ViewController::createISOTaskChanged);
     });
     connect(job, &Conversion::statusText, this, &ViewController::updateProgressText);
     connect(job, &Conversion::milestone, this, &ViewController::updateProgressBarValue);
     // Behind the status texts that came before it: a stage's amounts never
     // show under the name of the stage before.
     connect(job, &Conversion::detailChanged, this, [this](const StageDetail &detail) {
-        MainQueue::async(this, [this, detail] { setStageDetail(detail); });
+        MainQueue::async(this, [this, detail] {
+            if (detail == m_stageDetail)
+                return;
+            m_stageDetail = detail;
+            if (detail.stage != StageDetail::Stage::None)
+                m_shownProgress = std::max(m_shownProgress, detail.overall());
+            emit stageDetailChanged();
+        });
     });
     connect(job, &Conversion::notice, this, &ViewController::setNotice);
     connect(job, &Conversion::cleanedUp, this, [this] {
@@ -166,13 +171,14 @@ void ViewController::setIsoPath(const QString &path)
         emit isoPathChanged();
 }
 void ViewController::holdRunner(QPointer<QNTaskWrapperWithBlocks> &slot,
-                                QNTaskWrapperWithBlocks *runner)
+                                QNTaskWrapperWithBlocks *runner, void (ViewController::*changed)())
 {
     QNTaskWrapperWithBlocks *previous = slot.data();
     runner->setParent(this);
     slot = runner;
     if (previous && previous != runner)
         previous->deleteLater();
+    emit(this->*changed)();
 }
 void ViewController::setMountPath(const QString &path)
 {
@@ -222,15 +228,6 @@ void ViewController::setIsCancelling(bool cancelling)
 {
     if (m_isCancelling.exchange(cancelling) != cancelling)
         emit isCancellingChanged();
-}
-void ViewController::setStageDetail(const StageDetail &detail)
-{
-    if (detail == m_stageDetail)
-        return;
-    m_stageDetail = detail;
-    if (detail.stage != StageDetail::Stage::None)
-        m_shownProgress = std::max(m_shownProgress, detail.overall());
-    emit stageDetailChanged();
 }
 void ViewController::setNotice(const QString &text)
 {

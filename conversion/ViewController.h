@@ -134,10 +134,10 @@ private:
     void connectJob(Conversion *job);
     // The controller keeps a conversion's runners after it has ended; the
     // next conversion's runner replaces and releases them.
-    void holdRunner(QPointer<QNTaskWrapperWithBlocks> &slot, QNTaskWrapperWithBlocks *runner);
+    void holdRunner(QPointer<QNTaskWrapperWithBlocks> &slot, QNTaskWrapperWithBlocks *runner,
+                    void (ViewController::*changed)());
     void setProgressText(const QString &text);
     void setProgressBarValue(float value);
-    void setStageDetail(const StageDetail &detail);
     void setNotice(const QString &text);
 
     Prompts *m_prompts;

@@ -387,8 +387,11 @@ private slots:
         QCOMPARE(cli.exitCode(), fault == "cancel" ? 130 : 1);
         if (fault == "cancel")
             QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-        else
-            QVERIFY2(seen.contains("could not be written"), seen.right(2000).constData());
+        else // the writer's reason and what became of the drive, two sentences
+            QVERIFY2(seen.contains("could not be written") &&
+                         QString::fromUtf8(seen).contains(QRegularExpression(
+                             "\\w\\. [^\\n]+ was left without a partition table")),
+                     seen.right(2000).constData());
         if (writing) {
             QVERIFY2(seen.contains("without a partition table"), seen.right(2000).constData());
             QVERIFY(ends(device) == QByteArray(2 * kMiB, '\0'));
