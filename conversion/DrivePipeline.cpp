@@ -1,11 +1,13 @@
 // The USB installer, step by step: the drive is checked again and opened
-// right after the inspection, then the stick is built as an image in the
+// right after the inspection and tested for the room it claims (which takes
+// its old tables away), then the stick is built as an image in the
 // temporary directory (its tree straight from the mount, the verified pieces
 // added one by one) and written to the drive in one pass, which is read back.
 
 #include "Conversion.h"
 #include "OpenDriveStep.h"
 #include "Pipeline.h"
+#include "ProbeStep.h"
 #include "Prompts.h"
 #include "StickSteps.h"
 #include "UDisksDrives.h"
@@ -66,6 +68,7 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
                                                         o.source, v.temporaryFolder},
                                    v.drive);
     });
+    run.add([&v] { return make<ProbeStep>(v.drive); });
     run.add([&v] { return make<WorkFolderStep>(v.temporaryFolder, v.work); }).milestoneAfter(25);
     run.add([&v] { return stickTree(v, v.stickImage); }, Stretch{25, 35}).milestoneAfter(35);
     exportFromTheMount(run, v, {35, 40});

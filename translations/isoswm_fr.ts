@@ -381,6 +381,30 @@
         <source>“%1” has the room; choose it with --temporary-folder or TMPDIR, or with Temporary Folder… in the window&apos;s File menu.</source>
         <translation>« %1 » a la place nécessaire ; choisissez-le avec --temporary-folder ou TMPDIR, ou avec Dossier temporaire… dans le menu Fichier de la fenêtre.</translation>
     </message>
+    <message>
+        <source>“%1” seems to hold less than the %2 it claims. It may be counterfeit or faulty; use another drive.</source>
+        <translation>«&#xa0;%1&#xa0;» semble contenir moins que les %2 annoncés. Il est peut-être contrefait ou défectueux&#xa0;; utilisez un autre support.</translation>
+    </message>
+    <message>
+        <source>What was written at byte %1 did not read back.</source>
+        <translation>Ce qui a été écrit à l’octet %1 n’a pas été relu à l’identique.</translation>
+    </message>
+    <message>
+        <source>“%1” refuses to be written.</source>
+        <translation>«&#xa0;%1&#xa0;» refuse l’écriture.</translation>
+    </message>
+    <message>
+        <source>Its write-protect switch may be on; turn it off, or use another drive.</source>
+        <translation>Son verrou de protection en écriture est peut-être enclenché&#xa0;; déverrouillez-le, ou utilisez un autre support.</translation>
+    </message>
+    <message>
+        <source>%1 could not be tested.</source>
+        <translation>%1 n’a pas pu être testé.</translation>
+    </message>
+    <message>
+        <source>Testing %1</source>
+        <translation>Test de %1</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>

@@ -2,6 +2,7 @@
 // the rules as a table, and the real service (UDisks2) with loop devices.
 
 #include "StickImage.h"
+#include "StickProbe.h"
 #include "StickWriter.h"
 #include "UDisksDrives.h"
 
@@ -12,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <random>
 #include <unistd.h>
 
@@ -189,6 +191,72 @@ private slots:
         QFile::copy(folder.filePath("install.swm"), tree + "/sources/install.swm");
         const Ran diff = run("diff", {"-r", tree, back});
         QVERIFY2(diff.code == 0, qPrintable(diff.out));
+    }
+
+    // Sticks that keep less than they claim, by wrapping onto their start or
+    // by dropping what goes past, are caught, and so is one taking no
+    // writes; a genuine one passes. Through a loop device, as a stick would
+    // be: what the probe wrote is zero again, and nothing else was touched.
+    void probesSticks_data()
+    {
+        QTest::addColumn<qint64>("claimedMiB");
+        QTest::addColumn<qint64>("keptMiB");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<StickProbe::Outcome>("outcome");
+        using enum StickProbe::Outcome;
+        QTest::newRow("genuine") << 64ll << 64ll << "wrap" << Holds;
+        QTest::newRow("wraps at half") << 3000ll << 1500ll << "wrap" << Smaller;
+        QTest::newRow("wraps at a quarter") << 1200ll << 300ll << "wrap" << Smaller;
+        QTest::newRow("keeps 1600 of 3000") << 3000ll << 1600ll << "wrap" << Smaller;
+        QTest::newRow("keeps 200 of 1200") << 1200ll << 200ll << "wrap" << Smaller;
+        QTest::newRow("drops past 700 of 1200") << 1200ll << 700ll << "drop" << Smaller;
+        QTest::newRow("takes no writes") << 64ll << 64ll << "refuse" << ReadOnly;
+    }
+    void probesSticks()
+    {
+        QFETCH(qint64, claimedMiB);
+        QFETCH(qint64, keptMiB);
+        QFETCH(QString, mode);
+        QFETCH(StickProbe::Outcome, outcome);
+        const qint64 claimed = claimedMiB << 20, kept = keptMiB << 20;
+        QTemporaryDir folder;
+        const QString mount = folder.filePath("mnt"), backing = folder.filePath("kept");
+        QVERIFY(QDir().mkpath(mount));
+        write(backing, 4 << 20, char(0xa5));
+        QProcess fake;
+        fake.start(FAKE_STICK,
+                   {mount, backing, QString::number(claimed), QString::number(kept), mode});
+        const auto unmount = qScopeGuard([&] {
+            run("umount", {"-l", mount});
+            fake.waitForFinished(10000);
+        });
+        QTRY_VERIFY(QFileInfo(mount + "/stick").size() == claimed);
+        const Ran loop = run("losetup", {"-f", "--show", mount + "/stick"});
+        const QString device = loop.out.trimmed();
+        QVERIFY2(loop.code == 0, qPrintable(loop.out));
+        const auto detach = qScopeGuard([&] { run("losetup", {"-d", device}); });
+        const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const StickProbe::Result result = StickProbe::probe(fd, claimed, [] { return true; });
+        ::close(fd);
+        QCOMPARE(result.outcome, outcome);
+
+        QFile kept_(backing);
+        QVERIFY(kept_.open(QIODevice::ReadOnly));
+        const auto at = [&](qint64 offset, qint64 length) {
+            kept_.seek(offset % kept);
+            return kept_.read(length);
+        };
+        if (mode == "refuse") {
+            QCOMPARE(at(0, 4 << 20), QByteArray(4 << 20, char(0xa5)));
+            return;
+        }
+        for (const StickProbe::Region &region : StickProbe::regions(claimed))
+            if (mode == "wrap" || region.offset < kept)
+                QCOMPARE(at(region.offset, region.length), QByteArray(region.length, '\0'));
+        if (outcome == StickProbe::Outcome::Holds)
+            QCOMPARE(at((1 << 20) + StickProbe::kBlock, (1 << 20) - StickProbe::kBlock),
+                     QByteArray((1 << 20) - StickProbe::kBlock, char(0xa5)));
     }
 
     // The real service: a disk image attached as a loop device is listed,

@@ -335,8 +335,8 @@ private slots:
     }
 
     // Stopped at any point, the run ends within seconds and leaves nothing
-    // of its own; once the write has begun, the drive has no partition table
-    // at either end, so it never looks finished.
+    // of its own; once the drive was probed, it has no partition table at
+    // either end, so it never looks finished.
     void faults_data()
     {
         QTest::addColumn<QString>("fault");
@@ -396,7 +396,13 @@ private slots:
             QVERIFY2(seen.contains("without a partition table"), seen.right(2000).constData());
             QVERIFY(ends(device) == QByteArray(2 * kMiB, '\0'));
         } else {
-            QVERIFY(ends(device) == before);
+            // The probe before the build took the tables away and zeroed its
+            // own blocks (the first MiB, two blocks of 4 KiB in the last);
+            // nothing else was written.
+            const QByteArray now = ends(device), zeros(kMiB, '\0');
+            QVERIFY(now.left(kMiB) == zeros);
+            QVERIFY(now.mid(kMiB, 4096) == zeros.left(4096) && now.right(4096) == zeros.left(4096));
+            QVERIFY(now.mid(kMiB + 4096, kMiB - 8192) == before.mid(kMiB + 4096, kMiB - 8192));
         }
         verifyNothingLeft(tmp);
     }
