@@ -10,15 +10,18 @@
 #include <QTimer>
 #include <algorithm>
 
-Error OpenDriveStep::gone(const DriveFacts &drive, bool written)
+Error OpenDriveStep::gone(const DriveFacts &drive)
 {
     return {Conversion::tr("%1 is not there any more.").arg(drive.name()),
-            written ? Conversion::tr("%1 was removed, or another drive took its place. Nothing "
-                                     "was written to it.")
-                          .arg(drive.device)
-                    : Conversion::tr("%1 was removed, or another drive took its place. Choose "
-                                     "the drive again.")
-                          .arg(drive.device)};
+            Conversion::tr("%1 was removed, or another drive took its place. Choose the drive "
+                           "again.")
+                .arg(drive.device)};
+}
+
+QString OpenDriveStep::leftWithoutTable(const DriveFacts &drive)
+{
+    return Conversion::tr("%1 was left without a partition table; write it again, or format it.")
+        .arg(drive.name());
 }
 
 void OpenDriveStep::run()
@@ -34,7 +37,7 @@ void OpenDriveStep::run()
     // The stick may have been swapped since it was chosen.
     const std::optional<DriveFacts> now = m_service->find(chosen.device);
     if (!now || !now->sameDrive(chosen)) {
-        finish(gone(chosen, false));
+        finish(gone(chosen));
         return;
     }
     if (std::optional<Error> refused = check(*now)) {
@@ -81,10 +84,12 @@ void OpenDriveStep::opened(int fd, const QString &error)
     if (fd >= 0)
         context().teardown().push([this](auto next) {
             m_drive.close();
+            if (m_drive.erased)
+                emit context().notice(leftWithoutTable(m_drive.facts));
             next();
         });
     if (fd >= 0 && !m_drive.stillThere())
-        finish(gone(m_drive.facts, false));
+        finish(gone(m_drive.facts));
     else if (fd < 0 && context().running())
         finish(Error{Conversion::tr("%1 could not be opened.").arg(m_drive.facts.name()), error});
     else

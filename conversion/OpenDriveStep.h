@@ -18,7 +18,9 @@ public:
     OpenDriveStep(Input input, OpenDrive &drive) : m_input(std::move(input)), m_drive(drive) {}
 
     // The drive checked is gone, or another took its place.
-    static Error gone(const DriveFacts &drive, bool written);
+    static Error gone(const DriveFacts &drive);
+    // What a drive whose tables are gone is left as.
+    static QString leftWithoutTable(const DriveFacts &drive);
 
 protected:
     void run() override;

@@ -46,6 +46,8 @@ void ProbeStep::run()
             return StickProbe::probe(fd, size, [this] { return keepGoing(); });
         },
         [this](const StickProbe::Result &result) {
+            // Whatever it found, the probe zeroed the tables at both ends.
+            m_drive.erased = true;
             Log::write(QStringLiteral("probing %1: outcome %2 at %3")
                            .arg(m_drive.facts.device)
                            .arg(int(result.outcome))

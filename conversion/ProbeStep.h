@@ -9,11 +9,11 @@
 // rather than found out after the long write, or later by its owner.
 class ProbeStep : public ThreadStep {
 public:
-    explicit ProbeStep(const OpenDrive &drive) : m_drive(drive) {}
+    explicit ProbeStep(OpenDrive &drive) : m_drive(drive) {}
 
 protected:
     void run() override;
 
 private:
-    const OpenDrive &m_drive;
+    OpenDrive &m_drive;
 };

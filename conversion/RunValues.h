@@ -36,6 +36,9 @@ struct OpenDrive {
     DriveFacts facts;
     int fd = -1;
     std::shared_ptr<UDisksDrives> service;
+    // Its partition tables are gone (the probe, or a write cut short): a run
+    // that ends now leaves it without one, and says so.
+    bool erased = false;
 
     // The drive open is still the one checked: a stick swapped while polkit
     // asked, or during the build, is never written.

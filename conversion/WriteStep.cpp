@@ -11,7 +11,7 @@
 void WriteStep::run()
 {
     if (!m_drive.stillThere()) {
-        finish(OpenDriveStep::gone(m_drive.facts, true));
+        finish(OpenDriveStep::gone(m_drive.facts));
         return;
     }
     Log::write(QStringLiteral("writing %1 to %2").arg(m_image, m_drive.facts.device));
@@ -52,23 +52,23 @@ void WriteStep::written(std::optional<Error> error)
     context().endMeasuring();
     m_drive.close();
     m_drive.service->rescan(m_drive.facts);
-    const QString erased =
-        Conversion::tr("%1 was left without a partition table; write it again, or format it.")
-            .arg(m_drive.facts.name());
+    if (m_touched)
+        m_drive.erased = bool(error);
+    // Stopped: the teardown says what became of the drive.
     if (error && (!context().running() || error->code == ECANCELED)) {
-        if (m_touched)
-            emit context().notice(erased);
         end(StepEnd::stopped());
         return;
     }
     if (error) {
         Log::write(QStringLiteral("writing the drive failed: %1").arg(error->details));
-        if (m_touched) {
+        if (m_drive.erased) {
             // The writer's reason, as one sentence, before what became of the drive.
             QString &details = error->details;
             if (!details.isEmpty() && !details.endsWith(QLatin1Char('.')))
                 details += QLatin1Char('.');
-            details += (details.isEmpty() ? QString() : QStringLiteral(" ")) + erased;
+            details += (details.isEmpty() ? QString() : QStringLiteral(" ")) +
+                       OpenDriveStep::leftWithoutTable(m_drive.facts);
+            m_drive.erased = false; // told here
         }
     }
     finish(error);

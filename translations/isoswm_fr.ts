@@ -342,10 +342,6 @@
         <translation>Le dossier temporaire «&#xa0;%1&#xa0;» s’y trouve. Choisissez-en un autre (TMPDIR).</translation>
     </message>
     <message>
-        <source>%1 was removed, or another drive took its place. Nothing was written to it.</source>
-        <translation>%1 a été retiré, ou un autre disque a pris sa place. Rien n’y a été écrit.</translation>
-    </message>
-    <message>
         <source>The temporary folder “%1” cannot hold this image&apos;s files.</source>
         <translation>Le dossier temporaire « %1 » ne peut pas contenir les fichiers de cette image.</translation>
     </message>
