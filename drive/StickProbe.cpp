@@ -1,5 +1,7 @@
 #include "StickProbe.h"
 
+#include "PastTheCache.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -45,34 +47,6 @@ Outcome writeFailure(int err)
            : err == EIO || err == ENOSPC                 ? Outcome::Smaller
                                                          : Outcome::Failed;
 }
-
-// Past the page cache while the probe lasts; where the flag is refused, the
-// cache is flushed and dropped before the reads instead.
-class Direct {
-public:
-    explicit Direct(int drive)
-        : m_drive(drive), m_flags(fcntl(drive, F_GETFL)),
-          m_direct(m_flags >= 0 && fcntl(drive, F_SETFL, m_flags | O_DIRECT) == 0)
-    {}
-    ~Direct()
-    {
-        if (m_direct)
-            fcntl(m_drive, F_SETFL, m_flags);
-    }
-    Direct(const Direct &) = delete;
-    Direct &operator=(const Direct &) = delete;
-    void beforeReading() const
-    {
-        fdatasync(m_drive);
-        if (!m_direct)
-            posix_fadvise(m_drive, 0, 0, POSIX_FADV_DONTNEED);
-    }
-
-private:
-    int m_drive;
-    int m_flags;
-    bool m_direct;
-};
 
 struct Run {
     int drive;
@@ -155,7 +129,7 @@ Result probe(int drive, qint64 size, const std::function<bool()> &keepGoing)
     Buffer buffer(static_cast<char *>(std::aligned_alloc(kBlock, kChunk)), &std::free);
     const Run run{drive, std::random_device()() * 0x100000001ULL ^ quint64(std::random_device()()),
                   buffer.get(), keepGoing};
-    const Direct direct(drive);
+    const PastTheCache direct(drive);
     int written = 0;
     Result result = writeAll(run, all, false, &written);
     if (result.outcome == Outcome::Holds) {

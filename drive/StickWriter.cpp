@@ -1,5 +1,6 @@
 #include "StickWriter.h"
 
+#include "PastTheCache.h"
 #include "StickImage.h"
 
 #include <QCoreApplication>
@@ -160,37 +161,6 @@ std::variant<qint64, Error> sizeFor(int image, const QString &imagePath, int dri
     return size;
 }
 
-// Past the page cache, both ways, while it lasts: the writes go at the drive's
-// own pace (the progress tells what is really on it, and no gigabytes of dirty
-// pages wait for the last flush), and the read-back reads the drive itself.
-// Where the flag is refused, cached writes and a dropped cache.
-class PastTheCache {
-public:
-    explicit PastTheCache(int drive)
-        : m_drive(drive), m_flags(fcntl(drive, F_GETFL)),
-          m_direct(m_flags >= 0 && fcntl(drive, F_SETFL, m_flags | O_DIRECT) == 0)
-    {}
-    ~PastTheCache()
-    {
-        if (m_direct)
-            fcntl(m_drive, F_SETFL, m_flags);
-    }
-    PastTheCache(const PastTheCache &) = delete;
-    PastTheCache &operator=(const PastTheCache &) = delete;
-
-    // Before the read-back: what is cached must not answer for the drive.
-    void beforeReadBack() const
-    {
-        if (!m_direct)
-            posix_fadvise(m_drive, 0, 0, POSIX_FADV_DONTNEED);
-    }
-
-private:
-    int m_drive;
-    int m_flags;
-    bool m_direct;
-};
-
 // The drive being written: `buffer` holds kChunk bytes, aligned for O_DIRECT.
 struct Target {
     int drive;
@@ -267,7 +237,7 @@ std::optional<Error> write(const QString &imagePath, int drive, const Progress &
     if (auto failed = writeData(image, target, &chunks, &total, progress))
         return failed;
 
-    pastTheCache.beforeReadBack();
+    pastTheCache.beforeReading();
     std::optional<Error> error = verify(drive, chunks, buffer.get(), total, progress);
     // A stick that did not keep its data must not look finished.
     if (error)
