@@ -198,7 +198,11 @@ private slots:
                     press(); // on the main thread, before the worker asks about anything
             };
         } else if (stage == "large file") {
-            h.cancelFromWorker([&](const QString &line) { return line == "Copying " + large; });
+            h.onLog = [&](const QString &line) { // on the worker, which waits for the press
+                if (line == "Copying " + large)
+                    QMetaObject::invokeMethod(h.controller.get(), press,
+                                              Qt::BlockingQueuedConnection);
+            };
         } else {
             h.touch("makehybrid.hang");
         }
