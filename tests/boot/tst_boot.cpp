@@ -78,7 +78,6 @@ private slots:
         };
         const QString sections = "BIOS y none 0x0000 8 35 s0; UEFI y none 0x0000 4 37 s1; "
                                  "UEFI y none 0x0000 8 38 s1; BIOS y none 0x0000 4 34 s2";
-        row("BIOS only", "bios.cat", -1, "", "BIOS y none 0x0000 4 33 s0");
         row("UEFI only", "uefi.cat", -1, "", "UEFI y none 0x0000 4 32 s0");
         row("both, as on a Windows disc", "both.cat", -1, "",
             "BIOS y none 0x0000 8 887 s0; UEFI y none 0x0000 4 889 s1");

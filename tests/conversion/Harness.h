@@ -121,18 +121,6 @@ public:
         start();
         return waitForEnd();
     }
-
-    // From a worker thread, once `when` says so for a logged line: press the
-    // main button and wait until the main thread has taken the press.
-    void cancelFromWorker(std::function<bool(const QString &)> when)
-    {
-        onLog = [this, when](const QString &line) {
-            if (when(line))
-                QMetaObject::invokeMethod(
-                    controller.get(), [this] { controller->convertButtonPressed(); },
-                    Qt::BlockingQueuedConnection);
-        };
-    }
 };
 
 // True when `needles` occur in `haystack` in this order (other entries between).

@@ -14,12 +14,10 @@ static const QString kDoneAlert =
 static qint64 treeBytes(const QString &folder)
 {
     qint64 total = 0;
-    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-         it.hasNext();) {
-        const QFileInfo file(it.next());
-        if (!file.isSymLink())
-            total += file.size();
-    }
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        total += it.nextFileInfo().size();
     return total;
 }
 

