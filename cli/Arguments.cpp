@@ -18,6 +18,12 @@ struct Options {
     QCommandLineOption listDrives{QStringLiteral("list-drives")};
     QCommandLineOption drive{QStringLiteral("drive"), QString(), QStringLiteral("DEVICE")};
     QCommandLineOption yes{QStringLiteral("yes")};
+    QCommandLineOption skipHardwareChecks{QStringLiteral("skip-hardware-checks")};
+    QCommandLineOption localAccount{QStringLiteral("local-account"), QString(),
+                                    QStringLiteral("NAME")};
+    QCommandLineOption skipPrivacyQuestions{QStringLiteral("skip-privacy-questions")};
+    QCommandLineOption noDeviceEncryption{QStringLiteral("no-device-encryption")};
+    QCommandLineOption regionalSettings{QStringLiteral("regional-settings-from-this-computer")};
     QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
     QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")}};
 };
@@ -51,7 +57,24 @@ std::variant<Settings, int> imageSettings(const QCommandLineParser &parser, cons
                     parser.isSet(o.bootable),
                     false,
                     false,
-                    std::nullopt};
+                    std::nullopt,
+                    {}};
+}
+
+// The Windows Setup options; an account name Windows would refuse is wrong usage.
+std::variant<SetupOptions, int> setupOptions(const QCommandLineParser &parser, const Options &o)
+{
+    SetupOptions setup;
+    setup.skipHardwareChecks = parser.isSet(o.skipHardwareChecks);
+    setup.skipPrivacyQuestions = parser.isSet(o.skipPrivacyQuestions);
+    setup.noDeviceEncryption = parser.isSet(o.noDeviceEncryption);
+    setup.regionalSettingsFromThisComputer = parser.isSet(o.regionalSettings);
+    if (parser.isSet(o.localAccount)) {
+        setup.localAccount = parser.value(o.localAccount);
+        if (const auto problem = SetupOptions::accountNameProblem(setup.localAccount))
+            return usageError(QStringLiteral("--local-account: ") + *problem);
+    }
+    return setup;
 }
 
 } // namespace
@@ -68,7 +91,8 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     const Options o;
     QCommandLineParser parser;
     parser.addOptions({o.force, o.verbose, o.direct, o.bootable, o.listDrives, o.drive, o.yes,
-                       o.help, o.version});
+                       o.skipHardwareChecks, o.localAccount, o.skipPrivacyQuestions,
+                       o.noDeviceEncryption, o.regionalSettings, o.help, o.version});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(o.help)) {
@@ -81,5 +105,11 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
         std::printf("isoswm-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return 0;
     }
-    return parser.isSet(o.drive) ? driveSettings(parser, o) : imageSettings(parser, o);
+    const auto setup = setupOptions(parser, o);
+    if (const int *status = std::get_if<int>(&setup))
+        return *status;
+    auto settings = parser.isSet(o.drive) ? driveSettings(parser, o) : imageSettings(parser, o);
+    if (Settings *s = std::get_if<Settings>(&settings))
+        s->setup = std::get<SetupOptions>(setup);
+    return settings;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveRules.h"
+#include "SetupOptions.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -28,6 +29,7 @@ struct Settings {
     bool toDrive = false; // --drive
     bool yes = false;
     std::optional<DriveFacts> drive;
+    SetupOptions setup;
 };
 
 // Tells `message` and where to find help on standard error; the usage status.

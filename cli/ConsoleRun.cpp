@@ -38,6 +38,7 @@ void applyOptions(ViewController &controller, const Settings &settings)
     options.bootable = settings.bootable;
     options.replaceAnything = settings.force;
     options.drive = settings.drive;
+    options.setup = settings.setup;
     controller.setOptions(options);
 }
 
