@@ -10,6 +10,7 @@
 #include "UDisksDrives.h"
 #include "ViewController.h"
 
+#include "SetupOptionsDialog.h"
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -143,6 +144,10 @@ QLayout *MainWindow::buildFooter()
     footer->addWidget(m_versionLabel);
     footer->addWidget(m_promotionsButton);
     footer->addStretch();
+    // The Windows Setup options chosen, when any is.
+    auto *setupSummary = new QLabel;
+    setupSummary->setObjectName(QStringLiteral("setupSummary"));
+    footer->addWidget(setupSummary);
     footer->addWidget(m_mainButton);
     return footer;
 }
@@ -212,6 +217,8 @@ void MainWindow::buildOptionsMenu(QMenu *file)
     m_directAction = addOption(file, tr("Build from the &Mounted Image (Less Space)"),
                                QStringLiteral("conversion/direct"), &RunOptions::direct);
     m_directAction->setObjectName(QStringLiteral("directAction"));
+    file->addAction(SetupOptionsDialog::attach(
+        m_controller, findChild<QLabel *>(QStringLiteral("setupSummary")), this));
 }
 
 QAction *MainWindow::addOption(QMenu *menu, const QString &text, const QString &key,
