@@ -10,9 +10,9 @@ const char *const kReserved[] = {
     "administrator", "admin", "guest",    "defaultaccount", "wdagutilityaccount", "defaultuser0",
     "system",        "none",  "everyone", "users",          "administrators",     "guests"};
 
-QString tr(const char *text)
+QString text(const char *source)
 {
-    return QCoreApplication::translate("Conversion", text);
+    return QCoreApplication::translate("Conversion", source);
 }
 
 } // namespace
@@ -20,22 +20,22 @@ QString tr(const char *text)
 std::optional<QString> SetupOptions::accountNameProblem(const QString &name)
 {
     if (name.isEmpty())
-        return tr(QT_TRANSLATE_NOOP("Conversion", "The account needs a name."));
+        return text(QT_TRANSLATE_NOOP("Conversion", "The account needs a name."));
     if (name.size() > 20)
-        return tr(QT_TRANSLATE_NOOP("Conversion", "An account name has at most 20 characters."));
+        return text(QT_TRANSLATE_NOOP("Conversion", "An account name has at most 20 characters."));
     static const QString refused = QStringLiteral("\"/\\[]:;|=,+*?<>@");
     for (const QChar c : name) {
         if (refused.contains(c) || c.category() == QChar::Other_Control)
-            return tr(QT_TRANSLATE_NOOP(
+            return text(QT_TRANSLATE_NOOP(
                 "Conversion", "An account name cannot hold \" / \\ [ ] : ; | = , + * ? < > @ or "
                               "control characters."));
     }
     if (name.count(QLatin1Char('.')) + name.count(QLatin1Char(' ')) == name.size())
-        return tr(
+        return text(
             QT_TRANSLATE_NOOP("Conversion", "An account name cannot be only dots or spaces."));
     for (const char *reserved : kReserved) {
         if (name.compare(QLatin1String(reserved), Qt::CaseInsensitive) == 0)
-            return tr(QT_TRANSLATE_NOOP("Conversion", "Windows keeps the name “%1” for itself."))
+            return text(QT_TRANSLATE_NOOP("Conversion", "Windows keeps the name “%1” for itself."))
                 .arg(name);
     }
     return std::nullopt;
@@ -45,17 +45,17 @@ QString SetupOptions::summary() const
 {
     QStringList parts;
     if (skipHardwareChecks)
-        parts << tr(QT_TRANSLATE_NOOP("Conversion", "no hardware checks"));
+        parts << text(QT_TRANSLATE_NOOP("Conversion", "no hardware checks"));
     if (!localAccount.isEmpty())
-        parts << tr(QT_TRANSLATE_NOOP("Conversion", "local account “%1”")).arg(localAccount);
+        parts << text(QT_TRANSLATE_NOOP("Conversion", "local account “%1”")).arg(localAccount);
     if (skipPrivacyQuestions)
-        parts << tr(QT_TRANSLATE_NOOP("Conversion", "no privacy questions"));
+        parts << text(QT_TRANSLATE_NOOP("Conversion", "no privacy questions"));
     if (noDeviceEncryption)
-        parts << tr(QT_TRANSLATE_NOOP("Conversion", "no device encryption"));
+        parts << text(QT_TRANSLATE_NOOP("Conversion", "no device encryption"));
     if (regionalSettingsFromThisComputer)
-        parts << tr(QT_TRANSLATE_NOOP("Conversion", "regional settings of this computer"));
+        parts << text(QT_TRANSLATE_NOOP("Conversion", "regional settings of this computer"));
     if (parts.isEmpty())
         return QString();
-    return tr(QT_TRANSLATE_NOOP("Conversion", "Windows Setup: %1"))
+    return text(QT_TRANSLATE_NOOP("Conversion", "Windows Setup: %1"))
         .arg(parts.join(QStringLiteral(", ")));
 }

@@ -417,6 +417,46 @@
         <source>moved</source>
         <translation>déplacé</translation>
     </message>
+    <message>
+        <source>The account needs a name.</source>
+        <translation>Le compte a besoin d’un nom.</translation>
+    </message>
+    <message>
+        <source>An account name has at most 20 characters.</source>
+        <translation>Un nom de compte a au plus 20 caractères.</translation>
+    </message>
+    <message>
+        <source>An account name cannot hold &quot; / \ [ ] : ; | = , + * ? &lt; &gt; @ or control characters.</source>
+        <translation>Un nom de compte ne peut contenir ni &quot; / \ [ ] : ; | = , + * ? &lt; &gt; @ ni caractères de contrôle.</translation>
+    </message>
+    <message>
+        <source>Windows keeps the name “%1” for itself.</source>
+        <translation>Windows se réserve le nom «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>no hardware checks</source>
+        <translation>sans vérification du matériel</translation>
+    </message>
+    <message>
+        <source>local account “%1”</source>
+        <translation>compte local «&#xa0;%1&#xa0;»</translation>
+    </message>
+    <message>
+        <source>no privacy questions</source>
+        <translation>sans questions de confidentialité</translation>
+    </message>
+    <message>
+        <source>no device encryption</source>
+        <translation>sans chiffrement de l’appareil</translation>
+    </message>
+    <message>
+        <source>regional settings of this computer</source>
+        <translation>réglages régionaux de cet ordinateur</translation>
+    </message>
+    <message>
+        <source>Windows Setup: %1</source>
+        <translation>Installation de Windows&#xa0;: %1</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
