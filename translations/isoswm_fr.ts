@@ -457,6 +457,10 @@
         <source>Windows Setup: %1</source>
         <translation>Installation de Windows&#xa0;: %1</translation>
     </message>
+    <message>
+        <source>An account name cannot be only dots or spaces.</source>
+        <translation>Un nom de compte ne peut pas être fait que de points ou d’espaces.</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
