@@ -11,6 +11,7 @@
 #include "UDisksDrives.h"
 #include "ViewController.h"
 
+#include "SetupOptionsDialog.h"
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -144,6 +145,10 @@ QLayout *MainWindow::buildFooter()
     footer->addWidget(m_versionLabel);
     footer->addWidget(m_promotionsButton);
     footer->addStretch();
+    // The Windows Setup options chosen, when any is.
+    auto *setupSummary = new QLabel;
+    setupSummary->setObjectName(QStringLiteral("setupSummary"));
+    footer->addWidget(setupSummary);
     footer->addWidget(m_mainButton);
     return footer;
 }
@@ -214,6 +219,8 @@ void MainWindow::buildOptionsMenu(QMenu *file)
                                QStringLiteral("conversion/direct"), &RunOptions::direct);
     m_directAction->setObjectName(QStringLiteral("directAction"));
     new TemporaryFolderChoice(file, m_controller, this);
+    file->addAction(SetupOptionsDialog::attach(
+        m_controller, findChild<QLabel *>(QStringLiteral("setupSummary")), this));
 }
 
 QAction *MainWindow::addOption(QMenu *menu, const QString &text, const QString &key,

@@ -21,6 +21,12 @@ struct Options {
     QCommandLineOption yes{QStringLiteral("yes")};
     QCommandLineOption temporaryFolder{QStringLiteral("temporary-folder"), QString(),
                                        QStringLiteral("DIR")};
+    QCommandLineOption skipHardwareChecks{QStringLiteral("skip-hardware-checks")};
+    QCommandLineOption localAccount{QStringLiteral("local-account"), QString(),
+                                    QStringLiteral("NAME")};
+    QCommandLineOption skipPrivacyQuestions{QStringLiteral("skip-privacy-questions")};
+    QCommandLineOption noDeviceEncryption{QStringLiteral("no-device-encryption")};
+    QCommandLineOption regionalSettings{QStringLiteral("regional-settings-from-this-computer")};
     QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
     QCommandLineOption version{QStringList{QStringLiteral("v"), QStringLiteral("version")}};
 };
@@ -55,6 +61,7 @@ std::variant<Settings, int> imageSettings(const QCommandLineParser &parser, cons
                     false,
                     false,
                     std::nullopt,
+                    {},
                     {}};
 }
 
@@ -72,6 +79,22 @@ std::variant<Settings, int> withTemporaryFolder(std::variant<Settings, int> pars
     return parsed;
 }
 
+// The Windows Setup options; an account name Windows would refuse is wrong usage.
+std::variant<SetupOptions, int> setupOptions(const QCommandLineParser &parser, const Options &o)
+{
+    SetupOptions setup;
+    setup.skipHardwareChecks = parser.isSet(o.skipHardwareChecks);
+    setup.skipPrivacyQuestions = parser.isSet(o.skipPrivacyQuestions);
+    setup.noDeviceEncryption = parser.isSet(o.noDeviceEncryption);
+    setup.regionalSettingsFromThisComputer = parser.isSet(o.regionalSettings);
+    if (parser.isSet(o.localAccount)) {
+        setup.localAccount = parser.value(o.localAccount);
+        if (const auto problem = SetupOptions::accountNameProblem(setup.localAccount))
+            return usageError(QStringLiteral("--local-account: ") + *problem);
+    }
+    return setup;
+}
+
 } // namespace
 
 int usageError(const QString &message)
@@ -86,7 +109,9 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
     const Options o;
     QCommandLineParser parser;
     parser.addOptions({o.force, o.verbose, o.direct, o.bootable, o.listDrives, o.drive, o.yes,
-                       o.temporaryFolder, o.help, o.version});
+                       o.temporaryFolder, o.skipHardwareChecks, o.localAccount,
+                       o.skipPrivacyQuestions, o.noDeviceEncryption, o.regionalSettings, o.help,
+                       o.version});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     if (parser.isSet(o.help)) {
@@ -99,6 +124,12 @@ std::variant<Settings, int> parseArguments(const QCoreApplication &app)
         std::printf("isoswm-cli %s\n", qPrintable(QCoreApplication::applicationVersion()));
         return 0;
     }
-    return withTemporaryFolder(
+    const auto setup = setupOptions(parser, o);
+    if (const int *status = std::get_if<int>(&setup))
+        return *status;
+    auto settings = withTemporaryFolder(
         parser.isSet(o.drive) ? driveSettings(parser, o) : imageSettings(parser, o), parser, o);
+    if (Settings *s = std::get_if<Settings>(&settings))
+        s->setup = std::get<SetupOptions>(setup);
+    return settings;
 }

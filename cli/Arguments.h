@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DriveRules.h"
+#include "SetupOptions.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -29,6 +30,7 @@ struct Settings {
     bool yes = false;
     std::optional<DriveFacts> drive;
     QString temporaryFolder; // --temporary-folder; empty: TMPDIR, else /var/tmp
+    SetupOptions setup;
 };
 
 // Tells `message` and where to find help on standard error; the usage status.

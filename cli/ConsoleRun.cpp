@@ -39,6 +39,7 @@ void applyOptions(ViewController &controller, const Settings &settings)
     options.replaceAnything = settings.force;
     options.drive = settings.drive;
     options.temporaryFolder = settings.temporaryFolder;
+    options.setup = settings.setup;
     controller.setOptions(options);
 }
 

@@ -57,6 +57,25 @@ Entries options()
             {QStringLiteral("-v, --version"), Cli::tr("Show the version and exit.")}};
 }
 
+// Off by default; each changes only what it names inside the new image.
+Entries setupOptions()
+{
+    return {{QStringLiteral("--skip-hardware-checks"),
+             Cli::tr("Windows Setup does not check TPM, Secure Boot, memory or processor "
+                     "(LabConfig values in boot.wim's registry).")},
+            {QStringLiteral("--local-account NAME"),
+             Cli::tr("Setup creates the local administrator NAME and asks for no Microsoft "
+                     "account and no network. No password is stored on the media: Windows "
+                     "asks for one at the second sign-in.")},
+            {QStringLiteral("--skip-privacy-questions"),
+             Cli::tr("The privacy questions are answered with the most private choice and "
+                     "the licence page is not shown.")},
+            {QStringLiteral("--no-device-encryption"),
+             Cli::tr("Windows does not turn on device encryption by itself.")},
+            {QStringLiteral("--regional-settings-from-this-computer"),
+             Cli::tr("Language, keyboard, formats and time zone as on this computer.")}};
+}
+
 Entries arguments()
 {
     return {{QStringLiteral("SOURCE.iso"), Cli::tr("The image to convert.")},
@@ -85,8 +104,11 @@ QString section(const QString &title, const Entries &entries, qsizetype nameWidt
     QString text = QLatin1Char('\n') + title + QLatin1Char('\n');
     for (const auto &[names, description] : entries) {
         const QStringList lines = Terminal::wrapped(description, int(width - indent.size()));
-        text += QStringLiteral("  ") + names.leftJustified(nameWidth + 2) +
-                lines.join(QLatin1Char('\n') + indent) + QLatin1Char('\n');
+        // A name too long for the column has a line of its own.
+        const QString name = names.size() > nameWidth ? names + QLatin1Char('\n') + indent
+                                                      : names.leftJustified(nameWidth + 2);
+        text += QStringLiteral("  ") + name + lines.join(QLatin1Char('\n') + indent) +
+                QLatin1Char('\n');
     }
     return text;
 }
@@ -99,13 +121,18 @@ void printHelp()
 {
     const int columns = Terminal::width(STDOUT_FILENO);
     const int width = std::clamp(columns > 0 ? columns - 1 : 79, 40, 79);
-    const Entries options = ::options(), arguments = ::arguments();
+    const Entries options = ::options(), arguments = ::arguments(), setup = setupOptions();
     qsizetype nameWidth = 0;
     for (const auto &entries : {options, arguments})
         for (const auto &[names, description] : entries)
             nameWidth = std::max(nameWidth, names.size());
-    const QString text = introduction(width) +
-                         section(Cli::tr("Options:"), options, nameWidth, width) +
-                         section(Cli::tr("Arguments:"), arguments, nameWidth, width);
+    // The longest setup option gets its own line's worth of name.
+    qsizetype setupWidth = 0;
+    for (const auto &[names, description] : setup)
+        setupWidth = std::max(setupWidth, std::min(names.size(), qsizetype(24)));
+    const QString text =
+        introduction(width) + section(Cli::tr("Options:"), options, nameWidth, width) +
+        section(Cli::tr("Windows Setup options (all off by default):"), setup, setupWidth, width) +
+        section(Cli::tr("Arguments:"), arguments, nameWidth, width);
     std::fputs(qPrintable(text), stdout);
 }

@@ -59,6 +59,14 @@ QStringList BuildStep::arguments(const QString &output) const
         arguments << QStringLiteral("-graft")
                   << sources + piece + QLatin1Char('=') +
                          PathName::join(m_input.pieces->folder, piece);
+    // Windows Setup's adjusted files, over the source's or beside them.
+    if (const SetupPlan *setup = m_input.setup) {
+        for (const QString &replaced : setup->replaced)
+            arguments << QStringLiteral("-exclude") << replaced;
+        for (const QString &file : setup->files())
+            arguments << QStringLiteral("-graft")
+                      << file + QLatin1Char('=') + PathName::join(setup->overlay, file);
+    }
     return arguments << m_input.tree;
 }
 

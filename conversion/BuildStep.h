@@ -23,6 +23,7 @@ public:
         QString excluded; // "sources/install.wim", relative to the tree
         QString sourcesName;
         const SplitSet *pieces = nullptr;
+        const SetupPlan *setup = nullptr; // files that take the source's place, or join them
         std::shared_ptr<RunMarker> marker;
     };
     BuildStep(Input input, QString &built) : m_input(std::move(input)), m_built(built) {}

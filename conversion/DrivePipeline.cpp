@@ -50,7 +50,8 @@ std::unique_ptr<Step> stickTree(const RunValues &v, QString &stickImage)
     return make<StickTreeStep>(
         StickTreeStep::Input{v.drive.facts.size, v.source->path(),
                              QDir(v.source->path()).relativeFilePath(layout.imagePath),
-                             layout.treeBytes - layout.imageBytes, v.temporaryFolder, v.work.path},
+                             layout.treeBytes - layout.imageBytes, v.temporaryFolder, v.work.path,
+                             &v.setup},
         stickImage);
 }
 
@@ -62,6 +63,7 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
                       [&v, prompts] { completed(v.drive, prompts); }};
     Sequence &run = *pipeline.steps;
     mountAndInspect(run, o, v);
+    checkSetup(run, o, v);
     run.add([&v, o] {
         return make<OpenDriveStep>(OpenDriveStep::Input{*o.drive,
                                                         SourceCheck::stickNeeded(v.layout).content,
@@ -70,6 +72,7 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
     });
     run.add([&v] { return make<ProbeStep>(v.drive); });
     run.add([&v] { return make<WorkFolderStep>(v.temporaryFolder, v.work); }).milestoneAfter(25);
+    adjustSetup(run, o, v);
     run.add([&v] { return stickTree(v, v.stickImage); }, Stretch{25, 35}).milestoneAfter(35);
     exportFromTheMount(run, v, {35, 40});
     splitAndRemove(run, v, {40, 60}, 60);

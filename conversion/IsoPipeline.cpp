@@ -7,8 +7,10 @@
 #include "Pipeline.h"
 #include "Prompts.h"
 #include "PublishStep.h"
+#include "SetupSteps.h"
 #include "SplitStep.h"
 #include "StagingCopyStep.h"
+#include "ThreadStep.h"
 #include "UnmountStep.h"
 #include "VerifyStep.h"
 #include "WorkFolderStep.h"
@@ -39,6 +41,7 @@ BuildStep::Input buildInput(const RunOptions &o, const RunValues &v)
         input.excluded =
             input.sourcesName + QLatin1Char('/') + PathName::lastComponent(v.layout.imagePath);
         input.pieces = &v.split;
+        input.setup = &v.setup;
     }
     return input;
 }
@@ -71,6 +74,12 @@ void stagingCopy(Sequence &run, RunValues &v)
         .milestoneBefore(35)
         .milestoneAfter(40);
     run.add([&v] { return make<StagedSourcesStep>(stagedSources(v), v.split); });
+    run.add([&v]() -> std::unique_ptr<Step> {
+        if (v.setup.files().isEmpty())
+            return nullptr;
+        return make<ThreadStep>(
+            [&v](const auto &) { return SetupStep::moveInto(v.setup, v.work.staging); });
+    });
 }
 
 } // namespace
@@ -85,7 +94,9 @@ Pipeline iso(const RunOptions &o, RunValues &v, Prompts *prompts)
                       }};
     Sequence &run = *pipeline.steps;
     mountAndInspect(run, o, v);
+    checkSetup(run, o, v);
     run.add([&v] { return make<WorkFolderStep>(v.temporaryFolder, v.work); }).milestoneAfter(25);
+    adjustSetup(run, o, v);
     if (!o.direct)
         stagingCopy(run, v);
     else

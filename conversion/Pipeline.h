@@ -26,6 +26,10 @@ Pipeline drive(const RunOptions &options, RunValues &values, Prompts *prompts);
 
 // Both begin alike: the source mounted, and inspected before a byte is copied.
 void mountAndInspect(Sequence &run, const RunOptions &options, RunValues &values);
+// Windows Setup adjusted, when any of its options is on: the source checked
+// right after the inspection, the adjusted files made once the work folder is.
+void checkSetup(Sequence &run, const RunOptions &options, RunValues &values);
+void adjustSetup(Sequence &run, const RunOptions &options, RunValues &values);
 // On the direct path the pieces go into the temporary directory's "sources",
 // split from the Windows image on the mount, or from its export there when
 // it has to be exported first.

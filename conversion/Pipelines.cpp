@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "MountStep.h"
 #include "PathName.h"
+#include "SetupSteps.h"
 #include "SourceCheckStep.h"
 #include "SplitStep.h"
 #include "TemporaryFolders.h"
@@ -30,7 +31,35 @@ void mountAndInspect(Sequence &run, const RunOptions &options, RunValues &v)
         if (!options.drive)
             request.alternatives << QFileInfo(options.destination).absolutePath();
         request.alternatives << QDir::homePath();
+        // The adjusted boot.wim is made in the temporary directory too.
+        if (options.setup.editsBootWim()) {
+            const QString mount = v.source->path();
+            const QString sources = SetupCheckStep::entryOf(mount, QStringLiteral("sources"));
+            const QString folder = PathName::join(mount, sources);
+            request.extraTemporary =
+                QFileInfo(PathName::join(
+                              folder, SetupCheckStep::entryOf(folder, QStringLiteral("boot.wim"))))
+                    .size();
+        }
         return make<SourceCheckStep>(request, v.layout, v.temporaryFolder);
+    });
+}
+
+void checkSetup(Sequence &run, const RunOptions &options, RunValues &v)
+{
+    if (!options.setup.any())
+        return;
+    run.add([&v, o = options.setup] {
+        return make<SetupCheckStep>(o, v.layout, v.source->path(), v.setup);
+    });
+}
+
+void adjustSetup(Sequence &run, const RunOptions &options, RunValues &v)
+{
+    if (!options.setup.any())
+        return;
+    run.add([&v, o = options.setup] {
+        return make<SetupStep>(o, v.layout.sourcesName(), v.work.path, v.setup);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "DriveRules.h"
 #include "FileSystem.h"
+#include "SetupOptions.h"
 
 #include <QString>
 #include <optional>
@@ -28,5 +29,6 @@ struct RunOptions {
     std::optional<DriveFacts> drive;
     // Where the temporary directory is made; empty: TMPDIR, else /var/tmp.
     QString temporaryFolder;
+    SetupOptions setup; // Windows Setup adjusted; nothing of it by default
     ToolPaths tools;
 };

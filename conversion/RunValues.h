@@ -46,6 +46,19 @@ struct OpenDrive {
     void close();
 };
 
+// How Windows Setup is adjusted: the files that go into the output in place
+// of the source's, or beside them, made in a folder of the work folder.
+struct SetupPlan {
+    QString bootWim;      // the source's boot.wim, when its copy is adjusted
+    QString architecture; // "amd64" or "arm64", for the answer file
+    QStringList languages;
+    QString overlay;      // the folder holding the files, laid out as the image
+    QStringList replaced; // relative paths of the source's files they replace
+    QStringList added;    // relative paths of files and folders the source lacks
+
+    QStringList files() const { return replaced + added; }
+};
+
 // What the steps of a run hand on to the steps after them.
 struct RunValues {
     QString temporaryFolder; // as the source check settled it
@@ -53,6 +66,7 @@ struct RunValues {
     SourceCheck::Layout layout;
     WorkFolder work;
     SplitSet split;
+    SetupPlan setup;
     BootImages::Plan boot;
     QString builtImage; // the new image, complete, beside the destination
     OpenDrive drive;

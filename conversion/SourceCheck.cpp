@@ -155,10 +155,11 @@ qint64 temporaryNeed(const SourceCheck::Request &r, const SourceCheck::Layout &l
                      const QString &folder)
 {
     if (r.drive)
-        return SourceCheck::stickNeeded(layout).temporary;
+        return SourceCheck::stickNeeded(layout).temporary + r.extraTemporary;
     const QString destination = QFileInfo(r.destination).absolutePath();
     return SourceCheck::spaceNeeded(layout, r.direct, sameFileSystem(folder, destination))
-        .temporary;
+               .temporary +
+           r.extraTemporary;
 }
 
 // How to go on when the temporary folder is short: another folder with room,

@@ -21,6 +21,7 @@ struct Request {
     // Folders of the user's that may take the temporary files instead, when
     // the temporary folder is short of room; the first with room is named.
     QStringList alternatives;
+    qint64 extraTemporary = 0; // files of the run's own beside the conversion's
 };
 
 struct Layout {

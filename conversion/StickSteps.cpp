@@ -22,6 +22,28 @@ void StickFillStep::filled(const std::optional<Error> &error)
     finish(error ? std::optional(fullDiskNamed(*error, m_temporaryFolder)) : error);
 }
 
+namespace {
+
+// The source's files, with Windows Setup's adjusted ones in place of its own.
+std::optional<Error> copyTree(const QString &image, const StickTreeStep::Input &input,
+                              const StickImage::KeepGoing &going)
+{
+    const SetupPlan *setup = input.setup;
+    const QStringList excluded =
+        QStringList{input.excluded} + (setup ? setup->replaced : QStringList());
+    if (std::optional<Error> error = StickImage::copyTree(image, input.mountPath, excluded, going))
+        return error;
+    for (const QString &file : setup ? setup->files() : QStringList()) {
+        const QString folder = QLatin1Char('/') + QFileInfo(file).path();
+        if (auto error =
+                StickImage::copyFile(image, PathName::join(setup->overlay, file), folder, going))
+            return error;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 StickTreeStep::StickTreeStep(Input input, QString &image)
     : StickFillStep(image, input.temporaryFolder), m_input(std::move(input))
 {
@@ -34,19 +56,19 @@ void StickTreeStep::run()
     context().report(QT_TRANSLATE_NOOP("Conversion", "Copying files to the USB installer"));
     measureImage(StageDetail::Stage::Stick, m_input.bytes);
     const StickImage::KeepGoing going = [this] { return keepGoing(); };
-    inBackground(
-        [image = m_image, size = m_input.size, label = PathName::lastComponent(m_input.mountPath),
-         going] { return StickImage::create(image, size, label, going); },
-        [this, going](std::optional<Error> error) {
-            if (error || !context().running()) {
-                filled(error);
-                return;
-            }
-            m_base = FileSystem::allocatedBytes(m_image);
-            inBackground([image = m_image, mount = m_input.mountPath, excluded = m_input.excluded,
-                          going] { return StickImage::copyTree(image, mount, {excluded}, going); },
-                         [this](std::optional<Error> error) { filled(error); }, true);
-        });
+    inBackground([image = m_image, size = m_input.size,
+                  label = PathName::lastComponent(m_input.mountPath),
+                  going] { return StickImage::create(image, size, label, going); },
+                 [this, going](std::optional<Error> error) {
+                     if (error || !context().running()) {
+                         filled(error);
+                         return;
+                     }
+                     m_base = FileSystem::allocatedBytes(m_image);
+                     inBackground([image = m_image, input = m_input,
+                                   going] { return copyTree(image, input, going); },
+                                  [this](std::optional<Error> error) { filled(error); }, true);
+                 });
 }
 
 void StickPiecesStep::run()

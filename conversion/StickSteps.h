@@ -34,6 +34,7 @@ public:
         qint64 bytes = 0;  // what is copied
         QString temporaryFolder;
         QString workFolder;
+        const SetupPlan *setup = nullptr; // files that take the source's place, or join them
     };
     StickTreeStep(Input input, QString &image);
 

@@ -78,7 +78,8 @@ Ran run(const QString &name, const QStringList &arguments, const QByteArray &inp
             continue;
         process.kill();
         process.waitForFinished();
-        ran.failure = stopped ? StickText::tr("Stopped.") : StickText::tr("%1 did not finish.").arg(name);
+        ran.failure =
+            stopped ? StickText::tr("Stopped.") : StickText::tr("%1 did not finish.").arg(name);
         ran.stopped = stopped;
         return ran;
     }
@@ -230,9 +231,9 @@ std::optional<Error> copyFile(const QString &image, const QString &file, const Q
 {
     const Going going(keepGoing);
     const Ran copied = run(QStringLiteral("mcopy"),
-                           {QStringLiteral("-m"), QStringLiteral("-Q"), QStringLiteral("-D"),
-                            QStringLiteral("o"), QStringLiteral("-i"), inside(image), file,
-                            QStringLiteral("::") + folder + QLatin1Char('/')});
+                           {QStringLiteral("-s"), QStringLiteral("-m"), QStringLiteral("-Q"),
+                            QStringLiteral("-D"), QStringLiteral("o"), QStringLiteral("-i"),
+                            inside(image), file, QStringLiteral("::") + folder + QLatin1Char('/')});
     return copied.ok ? std::nullopt : std::optional<Error>(failed(copied));
 }
 

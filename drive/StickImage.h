@@ -33,7 +33,8 @@ std::optional<Error> create(const QString &image, qint64 size, const QString &la
 std::optional<Error> copyTree(const QString &image, const QString &source,
                               const QStringList &excluded = {}, const KeepGoing &keepGoing = {});
 
-// Copies one file into the folder `folder` of the file system ("/sources").
+// Copies one file, or a folder with all it holds, into the folder `folder`
+// of the file system ("/sources"), over what is there by that name.
 std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder,
                               const KeepGoing &keepGoing = {});
 

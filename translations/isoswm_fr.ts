@@ -401,6 +401,86 @@
         <source>Testing %1</source>
         <translation>Test de %1</translation>
     </message>
+    <message>
+        <source>Windows Setup could not be adjusted.</source>
+        <translation>Le programme d’installation de Windows n’a pas pu être adapté.</translation>
+    </message>
+    <message>
+        <source>The account needs a name.</source>
+        <translation>Le compte a besoin d’un nom.</translation>
+    </message>
+    <message>
+        <source>An account name has at most 20 characters.</source>
+        <translation>Un nom de compte a au plus 20 caractères.</translation>
+    </message>
+    <message>
+        <source>An account name cannot hold &quot; / \ [ ] : ; | = , + * ? &lt; &gt; @ or control characters.</source>
+        <translation>Un nom de compte ne peut contenir ni &quot; / \ [ ] : ; | = , + * ? &lt; &gt; @ ni caractères de contrôle.</translation>
+    </message>
+    <message>
+        <source>An account name cannot be only dots or spaces.</source>
+        <translation>Un nom de compte ne peut pas être fait que de points ou d’espaces.</translation>
+    </message>
+    <message>
+        <source>Windows keeps the name “%1” for itself.</source>
+        <translation>Windows se réserve le nom «&#xa0;%1&#xa0;».</translation>
+    </message>
+    <message>
+        <source>no hardware checks</source>
+        <translation>sans vérification du matériel</translation>
+    </message>
+    <message>
+        <source>local account “%1”</source>
+        <translation>compte local «&#xa0;%1&#xa0;»</translation>
+    </message>
+    <message>
+        <source>no privacy questions</source>
+        <translation>sans questions de confidentialité</translation>
+    </message>
+    <message>
+        <source>no device encryption</source>
+        <translation>sans chiffrement de l’appareil</translation>
+    </message>
+    <message>
+        <source>regional settings of this computer</source>
+        <translation>réglages régionaux de cet ordinateur</translation>
+    </message>
+    <message>
+        <source>Windows Setup: %1</source>
+        <translation>Installation de Windows&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>This image carries an answer file of its own.</source>
+        <translation>Cette image contient son propre fichier de réponses.</translation>
+    </message>
+    <message>
+        <source>“%1” is on the image, and Windows Setup would follow it rather than the Windows Setup options. Convert it without them.</source>
+        <translation>«&#xa0;%1&#xa0;» se trouve sur l’image, et l’installation de Windows le suivrait plutôt que les options d’installation. Convertissez-la sans ces options.</translation>
+    </message>
+    <message>
+        <source>Windows Setup on this image cannot skip the hardware checks.</source>
+        <translation>L’installation de Windows de cette image ne peut pas se passer des vérifications du matériel.</translation>
+    </message>
+    <message>
+        <source>%1/boot.wim holds no registry hive (%2) in its Setup image %3 (“%4”). Convert it without skipping the hardware checks.</source>
+        <translation>%1/boot.wim ne contient pas de ruche du registre (%2) dans son image d’installation %3 («&#xa0;%4&#xa0;»). Convertissez-la sans sauter les vérifications du matériel.</translation>
+    </message>
+    <message>
+        <source>Adjusting Windows Setup</source>
+        <translation>Adaptation de l’installation de Windows</translation>
+    </message>
+    <message>
+        <source>created</source>
+        <translation>créé</translation>
+    </message>
+    <message>
+        <source>written</source>
+        <translation>écrit</translation>
+    </message>
+    <message>
+        <source>moved</source>
+        <translation>déplacé</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
@@ -667,6 +747,30 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
         <source>Make the large temporary files in DIR instead of TMPDIR or /var/tmp. A conversion needs about twice the image&apos;s size there (--direct about once), a USB drive about once to twice.</source>
         <translation>Créer les gros fichiers temporaires dans DIR au lieu de TMPDIR ou /var/tmp. Une conversion y a besoin d’environ deux fois la taille de l’image (une fois avec --direct), une clé USB d’une à deux fois.</translation>
     </message>
+    <message>
+        <source>Windows Setup does not check TPM, Secure Boot, memory or processor (LabConfig values in boot.wim&apos;s registry).</source>
+        <translation>L’installation de Windows ne vérifie ni TPM, ni Secure Boot, ni mémoire, ni processeur (valeurs LabConfig dans le registre de boot.wim).</translation>
+    </message>
+    <message>
+        <source>Setup creates the local administrator NAME and asks for no Microsoft account and no network. No password is stored on the media: Windows asks for one at the second sign-in.</source>
+        <translation>L’installation crée l’administrateur local NAME et ne demande ni compte Microsoft ni réseau. Aucun mot de passe n’est enregistré sur le support&#xa0;: Windows en demande un à la deuxième ouverture de session.</translation>
+    </message>
+    <message>
+        <source>The privacy questions are answered with the most private choice and the licence page is not shown.</source>
+        <translation>Les questions de confidentialité reçoivent la réponse la plus protectrice et la page de licence n’est pas affichée.</translation>
+    </message>
+    <message>
+        <source>Windows does not turn on device encryption by itself.</source>
+        <translation>Windows n’active pas de lui-même le chiffrement de l’appareil.</translation>
+    </message>
+    <message>
+        <source>Language, keyboard, formats and time zone as on this computer.</source>
+        <translation>Langue, clavier, formats et fuseau horaire comme sur cet ordinateur.</translation>
+    </message>
+    <message>
+        <source>Windows Setup options (all off by default):</source>
+        <translation>Options d’installation de Windows (toutes désactivées par défaut)&#xa0;:</translation>
+    </message>
 </context>
 <context>
     <name>LicenseWindow</name>
@@ -837,6 +941,45 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>Other tools from the %1 developers will be listed here as they become available.&lt;br&gt;&lt;br&gt;Thank you for using %1.</source>
         <translation>Les autres outils des développeurs de %1 seront présentés ici dès qu’ils seront disponibles.&lt;br&gt;&lt;br&gt;Merci d’utiliser %1.</translation>
+    </message>
+</context>
+<context>
+    <name>SetupOptionsDialog</name>
+    <message>
+        <source>Windows Setup Options</source>
+        <translation>Options d’installation de Windows</translation>
+    </message>
+    <message>
+        <source>All are off unless chosen; they change only Windows Setup on the new image or the USB installer.</source>
+        <translation>Toutes sont désactivées sauf choix contraire&#xa0;; elles ne modifient que l’installation de Windows sur la nouvelle image ou l’installateur USB.</translation>
+    </message>
+    <message>
+        <source>Skip the TPM, Secure Boot, memory and processor checks</source>
+        <translation>Sauter les vérifications de TPM, Secure Boot, mémoire et processeur</translation>
+    </message>
+    <message>
+        <source>Create a local administrator account, without a Microsoft account or network:</source>
+        <translation>Créer un compte administrateur local, sans compte Microsoft ni réseau&#xa0;:</translation>
+    </message>
+    <message>
+        <source>No password is stored on the media: the account starts without one, and Windows asks for a new one at the second sign-in.</source>
+        <translation>Aucun mot de passe n’est enregistré sur le support&#xa0;: le compte commence sans, et Windows en demande un nouveau à la deuxième ouverture de session.</translation>
+    </message>
+    <message>
+        <source>Answer the privacy questions with the most private choice and skip the licence page</source>
+        <translation>Répondre aux questions de confidentialité par le choix le plus protecteur et sauter la page de licence</translation>
+    </message>
+    <message>
+        <source>Do not turn on device encryption</source>
+        <translation>Ne pas activer le chiffrement de l’appareil</translation>
+    </message>
+    <message>
+        <source>Language, keyboard, formats and time zone of this computer</source>
+        <translation>Langue, clavier, formats et fuseau horaire de cet ordinateur</translation>
+    </message>
+    <message>
+        <source>Windows &amp;Setup Options…</source>
+        <translation>Options d’&amp;installation de Windows…</translation>
     </message>
 </context>
 <context>

@@ -9,10 +9,15 @@
 #include "RunContext.h"
 #include "ScriptedPrompts.h"
 #include "Sequence.h"
+#include "SetupSteps.h"
 #include "SplitStep.h"
 #include "StagingCopyStep.h"
 
+#include <QProcess>
 #include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <hivex.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -69,6 +74,54 @@ struct Rig {
     }
 };
 
+// A tool's standard output; empty when it failed.
+static QByteArray toolOutput(const QString &tool, const QStringList &arguments)
+{
+    QProcess p;
+    p.start(tool, arguments);
+    return p.waitForFinished(60000) && p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray();
+}
+
+// A mounted source as the setup steps see it: sources/boot.wim shaped like a
+// real one (two images, the Setup one the boot index, each with a SYSTEM hive)
+// or, `withHive` false, one without the hive.
+static SourceCheck::Layout setupSource(const QString &root, bool withHive = true)
+{
+    QDir(root).mkpath(QStringLiteral("sources"));
+    SourceCheck::Layout layout;
+    layout.sourcesFolder = root + QStringLiteral("/sources");
+    layout.imagePath = layout.sourcesFolder + QStringLiteral("/install.wim");
+    const QString wim = layout.sourcesFolder + QStringLiteral("/boot.wim");
+    if (withHive) {
+        toolOutput(QStringLiteral(ISOSWM_SOURCE_DIR "/scripts/make-setup-wim"), {wim});
+    } else {
+        QDir(root).mkpath(QStringLiteral("pe"));
+        toolOutput(QStringLiteral("wimcapture"), {root + QStringLiteral("/pe"), wim});
+    }
+    return layout;
+}
+
+// The DWORD values of `key` ("Setup/LabConfig", "" for the root) in the hive file.
+static QMap<QString, int> hiveValues(const QString &hive, const QString &key)
+{
+    QMap<QString, int> values;
+    hive_h *h = hivex_open(QFile::encodeName(hive).constData(), 0);
+    if (!h)
+        return values;
+    hive_node_h node = hivex_root(h);
+    for (const QString &part : key.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+        node = node ? hivex_node_get_child(h, node, part.toUtf8().constData()) : 0;
+    hive_value_h *list = node ? hivex_node_values(h, node) : nullptr;
+    for (hive_value_h *v = list; v && *v; ++v) {
+        char *name = hivex_value_key(h, *v);
+        values[QString::fromUtf8(name)] = hivex_value_dword(h, *v);
+        free(name);
+    }
+    free(list);
+    hivex_close(h);
+    return values;
+}
+
 static StepEnd failure(const QString &why)
 {
     return StepEnd::failed({why, QString()});
@@ -77,6 +130,125 @@ static StepEnd failure(const QString &why)
 class TestSteps : public QObject {
     Q_OBJECT
 private slots:
+    // All options on: boot.wim's Setup image gets the four LabConfig values
+    // and keeps its hive's value, its images and boot index, and verifies;
+    // the answer file has the passes and components asked for, nothing else,
+    // the name escaped; the staging copy takes both in place of the source's.
+    void setupAdjusted()
+    {
+        QTemporaryDir dir;
+        const QString mount = dir.filePath(QStringLiteral("mount"));
+        const SourceCheck::Layout layout = setupSource(mount);
+        const QByteArray before =
+            toolOutput(QStringLiteral("wiminfo"), {layout.sourcesFolder + "/boot.wim"});
+        SetupOptions o{true, QStringLiteral("Ana&O'Neil"), true, true, false};
+        SetupPlan plan;
+        Rig check, adjust;
+        SetupCheckStep checkStep(o, layout, mount, plan);
+        const StepEnd checked = check.run(checkStep);
+        QVERIFY2(checked.kind == StepEnd::Kind::Done, qPrintable(checked.error.details));
+        SetupStep step(o, QStringLiteral("sources"), dir.path(), plan);
+        QCOMPARE(adjust.run(step).kind, StepEnd::Kind::Done);
+        QCOMPARE(plan.replaced, QStringList{"sources/boot.wim"});
+        QCOMPARE(plan.added, QStringList{"sources/$OEM$"});
+
+        const QString edited = plan.overlay + QStringLiteral("/sources/boot.wim");
+        QVERIFY(!toolOutput(QStringLiteral("wimverify"), {edited}).isEmpty());
+        const QString info = QString::fromUtf8(toolOutput(QStringLiteral("wiminfo"), {edited}));
+        QVERIFY(info.contains(QLatin1String("Boot Index:     2")));
+        QVERIFY(QString::fromUtf8(before).contains(QLatin1String("Boot Index:     2")));
+        QCOMPARE(info.count(QLatin1String("\nName:")), 2);
+        const QString out = dir.filePath(QStringLiteral("hive"));
+        toolOutput(QStringLiteral("wimextract"), {edited, "2", "/Windows/System32/config/SYSTEM",
+                                                  "--dest-dir=" + out, "--no-acls"});
+        const QMap<QString, int> lab{{"BypassCPUCheck", 1},
+                                     {"BypassRAMCheck", 1},
+                                     {"BypassSecureBootCheck", 1},
+                                     {"BypassTPMCheck", 1}};
+        QCOMPARE(hiveValues(out + "/SYSTEM", "Setup/LabConfig"), lab);
+        QCOMPARE(hiveValues(out + "/SYSTEM", ""), (QMap<QString, int>{{"Marker", 7}}));
+
+        QFile file(plan.overlay + QStringLiteral("/sources/$OEM$/$$/Panther/unattend.xml"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QStringList found, texts, open;
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (xml.isEndElement())
+                open.removeLast();
+            if (xml.isCharacters() && !xml.isWhitespace())
+                texts << open.last() + "=" + xml.text().toString();
+            if (!xml.isStartElement())
+                continue;
+            open << xml.name().toString();
+            const auto a = xml.attributes();
+            QCOMPARE(xml.namespaceUri(), QLatin1String("urn:schemas-microsoft-com:unattend"));
+            if (xml.name() == QLatin1String("settings"))
+                found << a.value("pass").toString();
+            if (xml.name() == QLatin1String("component")) {
+                found << a.value("name").toString();
+                QCOMPARE(a.value("processorArchitecture"), QLatin1String("amd64"));
+                QCOMPARE(a.value("publicKeyToken"), QLatin1String("31bf3856ad364e35"));
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(found, (QStringList{"specialize", "Microsoft-Windows-Deployment", "oobeSystem",
+                                     "Microsoft-Windows-Shell-Setup"}));
+        const QString all = texts.join('\n');
+        for (const char *expected :
+             {"BypassNRO", "PreventDeviceEncryption", "ProtectYourPC=3",
+              "HideOnlineAccountScreens=true", "HideEULAPage=true",
+              "Name=Ana&O'Neil\nGroup=Administrators",
+              "net user \"Ana&O'Neil\" /logonpasswordchg:yes", "maxpwage:unlimited"})
+            QVERIFY2(all.contains(QLatin1String(expected)), expected);
+
+        const QString staging = dir.filePath(QStringLiteral("staging"));
+        QDir(staging).mkpath(QStringLiteral("sources"));
+        QFile::copy(layout.sourcesFolder + "/boot.wim", staging + "/sources/boot.wim");
+        const qint64 editedSize = QFileInfo(edited).size();
+        QCOMPARE(SetupStep::moveInto(plan, staging), std::nullopt);
+        QVERIFY(QFile::exists(staging + "/sources/$OEM$/$$/Panther/unattend.xml"));
+        QCOMPARE(QFileInfo(staging + "/sources/boot.wim").size(), editedSize);
+    }
+
+    // Refused, nothing made: names Windows refuses; a source with an answer
+    // file of its own; a boot.wim without the hive.
+    void setupRefused()
+    {
+        for (const char *name : {"Administrator", "gUEST", "defaultuser0", "Ad/min", "a@b", "...",
+                                 " . ", "twenty-one-characters", "tab\there", ""})
+            QVERIFY2(SetupOptions::accountNameProblem(QString::fromUtf8(name)), name);
+        for (const char *name : {"Ana", "Jean-Luc", "Zoë O'Brien", "twenty-characters-ok"})
+            QVERIFY2(!SetupOptions::accountNameProblem(QString::fromUtf8(name)), name);
+
+        struct Case {
+            const char *made; // made in the source
+            bool hive;
+            SetupOptions options;
+            const char *said;
+        };
+        const Case cases[] = {
+            {"AutoUnattend.XML", true, {false, "Ana", false, false, false}, "AutoUnattend.XML"},
+            {"sources/$oem$/x", true, {false, QString(), true, false, false}, "sources/$oem$"},
+            {"", false, {true, QString(), false, false, false}, "Windows/System32/config/SYSTEM"}};
+        for (const Case &c : cases) {
+            QTemporaryDir dir;
+            const SourceCheck::Layout layout = setupSource(dir.path(), c.hive);
+            if (*c.made) {
+                QDir(dir.path()).mkpath(QFileInfo(c.made).path());
+                QFile(dir.filePath(c.made)).open(QIODevice::WriteOnly);
+            }
+            SetupPlan plan;
+            Rig rig;
+            SetupCheckStep step(c.options, layout, dir.path(), plan);
+            const StepEnd end = rig.run(step);
+            QCOMPARE(end.kind, StepEnd::Kind::Failed);
+            QVERIFY2(end.error.details.contains(QLatin1String(c.said)),
+                     qPrintable(end.error.details));
+            QVERIFY(plan.files().isEmpty());
+        }
+    }
+
     void sequenceAndTeardown()
     {
         Rig rig;

@@ -149,6 +149,47 @@ private slots:
         QFile::remove(work("small-tmp.iso"));
     }
 
+    // The Windows Setup options on the new image: boot.wim's Setup image gets
+    // LabConfig and still verifies with its boot index, the answer file holds
+    // the account, and the split set verifies; without them boot.wim is the
+    // source's, byte for byte, and no $OEM$ appears. A refused name writes nothing.
+    void setupOptionsAdjustTheNewImage()
+    {
+        QVERIFY(QFile::exists(m_converted));
+        const QString tmp = freshFolder("tmp-setup");
+        const QString out = work("setup.iso");
+        const Ran refused = run(kCli, {"--local-account", "Ad/min", m_sample, out}, tmp);
+        QCOMPARE(refused.code, 2);
+        QVERIFY(!QFile::exists(out));
+        const Ran made = run(kCli,
+                             {"--skip-hardware-checks", "--local-account", "Ana",
+                              "--skip-privacy-questions", m_sample, out},
+                             tmp);
+        QVERIFY2(made.code == 0, made.err.constData());
+        verifyNothingLeft(tmp, m_work.path());
+        const Mounted mounted({m_sample, m_converted, out});
+        const QString source = mounted[0] + "/sources/", plain = mounted[1] + "/sources/",
+                      adjusted = mounted[2] + "/sources/";
+        QCOMPARE(run("cmp", {source + "boot.wim", plain + "boot.wim"}).code, 0);
+        QVERIFY(!QFile::exists(plain + "$OEM$"));
+        QCOMPARE(run("wimverify", {adjusted + "boot.wim"}).code, 0);
+        QVERIFY(run("wiminfo", {adjusted + "boot.wim"}).out.contains("Boot Index:     2"));
+        const Ran hive = run("wimextract", {adjusted + "boot.wim", "2",
+                                            "/Windows/System32/config/SYSTEM", "--to-stdout"});
+        for (const char *name : {"LabConfig", "BypassTPMCheck", "BypassCPUCheck", "Marker"})
+            QVERIFY2(hive.out.contains(name), name);
+        QCOMPARE(
+            run("wimverify", {adjusted + "install.swm", "--ref=" + adjusted + "install*.swm"}).code,
+            0);
+        QFile answers(adjusted + "$OEM$/$$/Panther/unattend.xml");
+        QVERIFY(answers.open(QIODevice::ReadOnly));
+        const QByteArray xml = answers.readAll();
+        for (const char *part : {"xmlns=\"urn:schemas-microsoft-com:unattend\"", "<Name>Ana</Name>",
+                                 "BypassNRO", "<ProtectYourPC>3</ProtectYourPC>"})
+            QVERIFY2(xml.contains(part), part);
+        QVERIFY(!xml.contains("PreventDeviceEncryption"));
+    }
+
     void solidAndEsdImagesConvert_data()
     {
         QTest::addColumn<QStringList>("options");
