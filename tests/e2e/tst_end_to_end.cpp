@@ -121,9 +121,9 @@ private slots:
     }
 
     // A desktop whose /tmp is a small tmpfs, TMPDIR unset: the large files go
-    // to /var/tmp, and nothing of the run stays there. The new /tmp hides the
-    // test's folders, so the images are reached through /mnt, and the runtime
-    // folder is made in the new /tmp.
+    // to /var/tmp, and nothing of the run stays there. The new /tmp hides what
+    // lay below the old one (the test's folders, perhaps the build), so that
+    // is reached through /mnt, and the runtime folder is made in the new /tmp.
     void aSmallTmpInMemoryIsNoObstacle()
     {
         if (::geteuid() != 0)
@@ -131,22 +131,24 @@ private slots:
         const auto runs = [] {
             return QDir("/var/tmp").entryList({"iso-??????"}, QDir::Dirs | QDir::Hidden);
         };
+        const auto seen = [](const QString &path) {
+            return path.startsWith("/tmp/") ? "/mnt/" + path.mid(5) : path;
+        };
         const QStringList before = runs();
         const qint64 half = std::max<qint64>(QFileInfo(m_sample).size() >> 21, 16);
-        const QString script =
-            "mount --make-rprivate / && mount --bind \"$1\" /mnt && "
-            "mount -t tmpfs -o size=" +
-            QString::number(half) +
-            "m tmpfs /tmp && "
-            "mkdir -m 0700 /tmp/runtime && XDG_RUNTIME_DIR=/tmp/runtime exec env -u TMPDIR "
-            "\"$2\" \"/mnt/$3\" /mnt/small-tmp.iso";
-        QFile::remove(work("small-tmp.iso"));
-        const Ran ran = run("unshare", {"-m", "sh", "-c", script, "sh", m_work.path(), kCli,
-                                        QFileInfo(m_sample).fileName()});
+        const QString script = "mount --make-rprivate / && mount --bind /tmp /mnt && "
+                               "mount -t tmpfs -o size=" +
+                               QString::number(half) +
+                               "m tmpfs /tmp && mkdir -m 0700 /tmp/runtime && "
+                               "XDG_RUNTIME_DIR=/tmp/runtime exec env -u TMPDIR \"$@\"";
+        const QString out = work("small-tmp.iso");
+        QFile::remove(out);
+        const Ran ran =
+            run("unshare", {"-m", "sh", "-c", script, "sh", seen(kCli), seen(m_sample), seen(out)});
         QVERIFY2(ran.code == 0, (ran.out + ran.err).right(2000).constData());
-        QVERIFY(QFileInfo(work("small-tmp.iso")).size() > 0);
+        QVERIFY(QFileInfo(out).size() > 0);
         QCOMPARE(runs(), before);
-        QFile::remove(work("small-tmp.iso"));
+        QFile::remove(out);
     }
 
     // The Windows Setup options on the new image: boot.wim's Setup image gets
