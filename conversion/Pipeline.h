@@ -35,7 +35,8 @@ void adjustSetup(Sequence &run, const RunOptions &options, RunValues &values);
 // it has to be exported first.
 void exportFromTheMount(Sequence &run, RunValues &values, Stretch stretch);
 // The split, then install.wim removed where it is a file of ours.
-void splitAndRemove(Sequence &run, RunValues &values, Stretch stretch, float milestone);
+void splitAndRemove(Sequence &run, RunValues &values, Stretch stretch,
+                    std::optional<float> milestone);
 
 template <typename S, typename... Args> std::unique_ptr<Step> make(Args &&...args)
 {

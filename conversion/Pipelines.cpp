@@ -78,10 +78,10 @@ void exportFromTheMount(Sequence &run, RunValues &v, Stretch stretch)
         stretch);
 }
 
-void splitAndRemove(Sequence &run, RunValues &v, Stretch stretch, float milestone)
+void splitAndRemove(Sequence &run, RunValues &v, Stretch stretch,
+                    std::optional<float> milestone)
 {
-    run.add([&v] { return make<SplitStep>(v.split, v.work.parent); }, stretch)
-        .milestoneAfter(milestone);
+    run.add([&v] { return make<SplitStep>(v.split, v.work.parent); }, stretch).after = milestone;
     run.add([&v]() -> std::unique_ptr<Step> {
         if (v.split.sourceOnMount)
             return nullptr; // the image split lies on the mount; nothing to remove

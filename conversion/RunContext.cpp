@@ -45,6 +45,10 @@ void RunContext::report(const char *status, const QString &argument, bool item)
 
 void RunContext::measure(StageDetail::Stage stage, qint64 total, Stretch stretch, Poll poll)
 {
+    if (m_barHeld) {
+        m_aside.begin(stage, total, stretch.from, stretch.to);
+        return;
+    }
     m_poll = std::move(poll);
     m_meter.begin(stage, total, stretch.from, stretch.to);
     publishDetail();
@@ -53,7 +57,9 @@ void RunContext::measure(StageDetail::Stage stage, qint64 total, Stretch stretch
 
 void RunContext::endMeasuring()
 {
-    if (!m_meter.active())
+    if (m_barHeld)
+        m_aside.end();
+    if (m_barHeld || !m_meter.active())
         return;
     m_detailTimer.stop();
     m_meter.end();

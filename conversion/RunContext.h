@@ -32,12 +32,20 @@ public:
     Prompts *prompts() const { return m_prompts; }
     Teardown &teardown() { return m_teardown; }
     StallWatch &stallWatch() { return m_stallWatch; }
-    ProgressMeter &meter() { return m_meter; }
+    // While the bar is held it stays with what measures it now: the steps that
+    // run meanwhile count on a meter that nothing shows, and their milestones
+    // are not shown.
+    ProgressMeter &meter() { return m_barHeld ? m_aside : m_meter; }
+    void holdBar(bool held) { m_barHeld = held; }
 
     // A status marked with QT_TRANSLATE_NOOP("Conversion", ...); `argument`
     // fills its %1. Logged in English, as every other line of the log is.
     void report(const char *status, const QString &argument = QString(), bool item = false);
-    void reportMilestone(float value) { emit milestone(value); }
+    void reportMilestone(float value)
+    {
+        if (!m_barHeld)
+            emit milestone(value);
+    }
 
     // The bar follows `stage` across `stretch` until the next stage or the
     // end; `poll`, if given, raises the count before each sample.
@@ -67,6 +75,8 @@ private:
     Prompts *m_prompts;
     std::atomic<bool> m_running{false};
     ProgressMeter m_meter;
+    ProgressMeter m_aside;
+    std::atomic<bool> m_barHeld{false};
     Poll m_poll;
     QTimer m_detailTimer;
     StallWatch m_stallWatch;

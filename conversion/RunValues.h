@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <memory>
 
+class StickStream;
+
 class UDisksDrives;
 
 // The run's private temporary directory, in the temporary folder.
@@ -71,4 +73,5 @@ struct RunValues {
     QString builtImage; // the new image, complete, beside the destination
     OpenDrive drive;
     QString stickImage;
+    std::shared_ptr<StickStream> stickStream; // the image on its way to the drive
 };

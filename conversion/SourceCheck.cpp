@@ -155,7 +155,8 @@ qint64 temporaryNeed(const SourceCheck::Request &r, const SourceCheck::Layout &l
                      const QString &folder)
 {
     if (r.drive)
-        return SourceCheck::stickNeeded(layout).temporary + r.extraTemporary;
+        return SourceCheck::stickNeeded(layout, FileSystem::givesSpaceBack(folder)).temporary +
+               r.extraTemporary;
     const QString destination = QFileInfo(r.destination).absolutePath();
     return SourceCheck::spaceNeeded(layout, r.direct, sameFileSystem(folder, destination))
                .temporary +
@@ -213,15 +214,19 @@ Needs spaceNeeded(const Layout &layout, bool direct, bool sameFileSystem)
     return {withMargin(temporaryPeak), withMargin(output)};
 }
 
-StickNeeds stickNeeded(const Layout &layout)
+StickNeeds stickNeeded(const Layout &layout, bool givesSpaceBack)
 {
     const qint64 wim = layout.needsExport() ? qint64(WimImage::estimatedExportBytes(layout.wim))
                                             : layout.imageBytes;
     const qint64 content = layout.treeBytes - layout.imageBytes + wim;
-    // The split of an exported image writes its pieces beside the export; a
-    // piece is in the stick's image and beside it until it has been copied.
-    const qint64 piece = std::min(wim, kPieceBytes);
-    return {content, withMargin(content + std::max(layout.needsExport() ? wim : 0, piece))};
+    // The split of an exported image writes its pieces beside the export.
+    const qint64 exported = layout.needsExport() ? wim : 0;
+    // What is on the drive is given back, and a piece moves into the stick's
+    // image without being held twice; where the space cannot be given back,
+    // the whole stick is there, and each piece beside it until it is in.
+    if (givesSpaceBack)
+        return {content, withMargin(content + exported)};
+    return {content, withMargin(content + std::max(exported, std::min(wim, kPieceBytes)))};
 }
 
 std::variant<Layout, Error> inspect(const Request &request)

@@ -63,7 +63,7 @@ struct StickNeeds {
     qint64 content = 0;
     qint64 temporary = 0;
 };
-StickNeeds stickNeeded(const Layout &layout);
+StickNeeds stickNeeded(const Layout &layout, bool givesSpaceBack = true);
 
 // What a conversion of `layout` needs in each place, with a margin. When both
 // lie on one file system, `temporary` is the peak of the two together and

@@ -1,6 +1,7 @@
 #include "SourceCheckStep.h"
 
 #include "Conversion.h"
+#include "FileSystem.h"
 #include "Leftovers.h"
 #include "Log.h"
 #include "TemporaryFolders.h"
@@ -43,7 +44,7 @@ void SourceCheckStep::inspected(Found found)
                    .arg(m_layout.imageBytes));
     m_temporaryFolder = m_request.temporaryFolder;
     if (!found.shortage || !keepGoing()) {
-        finish(std::nullopt);
+        settled();
         return;
     }
     const SourceCheck::Shortage &shortage = *found.shortage;
@@ -60,5 +61,19 @@ void SourceCheckStep::inspected(Found found)
     }
     Log::write(QStringLiteral("temporary files go to %1 for this run").arg(shortage.roomy));
     m_temporaryFolder = shortage.roomy;
+    settled();
+}
+
+// The stick's image gives back the space of what is on the drive already;
+// where the folder's file system cannot, the room it needs was counted for
+// the whole of it, and the user is told why.
+void SourceCheckStep::settled()
+{
+    if (m_request.drive && !FileSystem::givesSpaceBack(m_temporaryFolder))
+        emit context().notice(
+            Conversion::tr("The file system of “%1” cannot give back the space of what is on the "
+                           "drive already, so the whole USB installer is held there until it is "
+                           "written.")
+                .arg(m_temporaryFolder));
     finish(std::nullopt);
 }

@@ -25,6 +25,7 @@ private:
         std::optional<SourceCheck::Shortage> shortage;
     };
     void inspected(Found found);
+    void settled();
 
     SourceCheck::Request m_request;
     SourceCheck::Layout &m_layout;

@@ -1,95 +1,139 @@
 #include "StickSteps.h"
 
-#include "FileSystem.h"
 #include "Log.h"
 #include "PathName.h"
-#include "StickImage.h"
+#include "StickStream.h"
 
-#include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
-void StickFillStep::measureImage(StageDetail::Stage stage, qint64 total)
+StickImage::Placed StickFillStep::placed() const
 {
-    measure(stage, total, [this, total](ProgressMeter &meter) {
-        if (const qint64 base = m_base.load(); base >= 0)
-            meter.atLeast(std::min(FileSystem::allocatedBytes(m_image) - base, total));
-    });
+    return [stream = m_out.stream] { return stream->placed(); };
 }
 
 void StickFillStep::filled(const std::optional<Error> &error)
 {
-    context().endMeasuring();
-    finish(error ? std::optional(fullDiskNamed(*error, m_temporaryFolder)) : error);
+    // The drive's own failure is told as it is, not as the temporary folder's.
+    const bool drives = error && m_out.stream && m_out.stream->failure();
+    finish(error && !drives ? std::optional(fullDiskNamed(*error, m_out.temporaryFolder))
+                            : error);
 }
 
 namespace {
 
 // The source's files, with Windows Setup's adjusted ones in place of its own.
 std::optional<Error> copyTree(const QString &image, const StickTreeStep::Input &input,
-                              const StickImage::KeepGoing &going)
+                              const StickImage::KeepGoing &going, const StickImage::Placed &placed)
 {
     const SetupPlan *setup = input.setup;
     const QStringList excluded =
         QStringList{input.excluded} + (setup ? setup->replaced : QStringList());
-    if (std::optional<Error> error = StickImage::copyTree(image, input.mountPath, excluded, going))
+    if (auto error = StickImage::copyTree(image, input.mountPath, excluded, going, placed))
         return error;
     for (const QString &file : setup ? setup->files() : QStringList()) {
         const QString folder = QLatin1Char('/') + QFileInfo(file).path();
-        if (auto error =
-                StickImage::copyFile(image, PathName::join(setup->overlay, file), folder, going))
+        if (auto error = StickImage::copyFile(image, PathName::join(setup->overlay, file), folder,
+                                              going, placed))
             return error;
     }
     return std::nullopt;
 }
 
+// Stops the stream when the run ends, whichever way; the drive is closed
+// only once its writer has let go of it, which may take a chunk's time.
+void stopAtTheEnd(RunContext &context, std::shared_ptr<StickStream> &stream)
+{
+    context.teardown().push([&context, &stream](std::function<void()> next) {
+        context.holdBar(false);
+        context.endMeasuring();
+        if (!stream) {
+            next();
+            return;
+        }
+        stream->stop();
+        QThread *thread = QThread::create([s = std::move(stream)]() mutable { s.reset(); });
+        QObject::connect(thread, &QThread::finished, thread, [thread, next] {
+            thread->deleteLater();
+            next();
+        });
+        thread->start();
+    });
+}
+
 } // namespace
 
-StickTreeStep::StickTreeStep(Input input, QString &image)
-    : StickFillStep(image, input.temporaryFolder), m_input(std::move(input))
+StickTreeStep::StickTreeStep(Input input, StickOutput out)
+    : StickFillStep(std::move(out)), m_input(std::move(input))
 {
-    image = PathName::join(m_input.workFolder, QStringLiteral("stick.img"));
+    m_out.image = PathName::join(m_input.workFolder, QStringLiteral("stick.img"));
 }
 
 void StickTreeStep::run()
 {
-    Log::write(QStringLiteral("building the USB installer in %1").arg(m_image));
+    Log::write(QStringLiteral("building the USB installer in %1 as it is written to %2")
+                   .arg(m_out.image, m_out.drive.facts.device));
     context().report(QT_TRANSLATE_NOOP("Conversion", "Copying files to the USB installer"));
-    measureImage(StageDetail::Stage::Stick, m_input.bytes);
-    const StickImage::KeepGoing going = [this] { return keepGoing(); };
-    inBackground([image = m_image, size = m_input.size,
-                  label = PathName::lastComponent(m_input.mountPath),
-                  going] { return StickImage::create(image, size, label, going); },
-                 [this, going](std::optional<Error> error) {
-                     if (error || !context().running()) {
-                         filled(error);
-                         return;
-                     }
-                     m_base = FileSystem::allocatedBytes(m_image);
-                     inBackground([image = m_image, input = m_input,
-                                   going] { return copyTree(image, input, going); },
-                                  [this](std::optional<Error> error) { filled(error); }, true);
-                 });
+    inBackground(
+        [image = m_out.image, size = m_out.drive.facts.size, fd = m_out.drive.fd,
+         label = PathName::lastComponent(m_input.mountPath),
+         going = StickImage::KeepGoing([this] { return keepGoing(); })]() -> Opened {
+            if (std::optional<Error> error = StickImage::create(image, size, label, going))
+                return *error;
+            auto opened = StickStream::open(image, fd);
+            if (Error *error = std::get_if<Error>(&opened))
+                return *error;
+            return std::shared_ptr<StickStream>(
+                std::move(std::get<std::unique_ptr<StickStream>>(opened)));
+        },
+        [this](Opened result) { opened(std::move(result)); });
+}
+
+void StickTreeStep::opened(Opened result)
+{
+    if (const Error *error = std::get_if<Error>(&result)) {
+        filled(*error);
+        return;
+    }
+    m_out.stream = std::get<std::shared_ptr<StickStream>>(result);
+    // From now on the drive has been written to: its tables are gone.
+    m_out.drive.erased = true;
+    stopAtTheEnd(context(), m_out.stream);
+    followTheDrive(m_input.bytes + m_out.stream->overheadBytes());
+    inBackground([image = m_out.image, input = m_input,
+                  going = StickImage::KeepGoing([this] { return keepGoing(); }),
+                  placed = placed()] { return copyTree(image, input, going, placed); },
+                 [this](std::optional<Error> error) { filled(error); }, true);
+}
+
+// The bar shows the bytes on the drive, and the status line the file it is
+// taking, until the read-back.
+void StickTreeStep::followTheDrive(qint64 total)
+{
+    measure(StageDetail::Stage::Write, total,
+            [&context = context(), stream = m_out.stream, total,
+             name = std::make_shared<QString>()](ProgressMeter &meter) {
+                meter.atLeast(std::min(stream->written(), total));
+                const QString now = PathName::lastComponent(stream->writing());
+                if (now.isEmpty() || now == *name)
+                    return;
+                *name = now;
+                context.report(QT_TRANSLATE_NOOP("Conversion", "writing %1"), now, true);
+            });
+    context().holdBar(true);
 }
 
 void StickPiecesStep::run()
 {
-    const QStringList pieces = m_split.pieces();
-    qint64 total = 0;
-    for (const QString &piece : pieces)
-        total += QFileInfo(PathName::join(m_split.folder, piece)).size();
-    m_base = FileSystem::allocatedBytes(m_image);
     context().report(QT_TRANSLATE_NOOP("Conversion", "Copying install.swm to the USB installer"));
-    measureImage(StageDetail::Stage::Pieces, total);
     inBackground(
-        [this, pieces, folder = m_split.folder, image = m_image,
-         sources = QLatin1Char('/') + m_sourcesName]() -> std::optional<Error> {
+        [this, pieces = m_split.pieces(), folder = m_split.folder, image = m_out.image,
+         sources = QLatin1Char('/') + m_sourcesName, placed = placed()]() -> std::optional<Error> {
             const StickImage::KeepGoing going = [this] { return keepGoing(); };
             for (const QString &piece : pieces) {
+                Log::write(QStringLiteral("moving %1 into the USB installer").arg(piece));
                 const QString path = PathName::join(folder, piece);
-                Log::write(QStringLiteral("adding %1 to the USB installer").arg(piece));
-                if (std::optional<Error> error = StickImage::copyFile(image, path, sources, going))
-                    return error;
-                if (std::optional<Error> error = FileSystem::removeItem(path))
+                if (auto error = StickImage::moveFile(image, path, sources, going, placed))
                     return error;
             }
             return std::nullopt;

@@ -1,58 +1,61 @@
 #pragma once
 
 #include "RunValues.h"
+#include "StickImage.h"
 #include "ThreadStep.h"
 
-#include <atomic>
-
-// A step that fills the stick's image, which the temporary folder holds:
-// mtools tells nothing while it copies, but what the image takes on disk
-// grows with every file.
-class StickFillStep : public ThreadStep {
-protected:
-    StickFillStep(const QString &image, QString temporaryFolder)
-        : m_image(image), m_temporaryFolder(std::move(temporaryFolder))
-    {}
-    // Measures `stage` by what the image takes beyond what it holds now.
-    void measureImage(StageDetail::Stage stage, qint64 total);
-    void filled(const std::optional<Error> &error);
-
-    const QString &m_image;
-    QString m_temporaryFolder;
-    std::atomic<qint64> m_base{-1};
+// What the steps that build the stick share: its image, which the temporary
+// folder holds, and the stream that writes it to the drive as it fills.
+struct StickOutput {
+    OpenDrive &drive;
+    QString &image;
+    std::shared_ptr<StickStream> &stream;
+    QString temporaryFolder;
 };
 
-// The stick's image, of the drive's size, with its partition table, its file
-// system and the source's files but for the Windows image. The empty file
-// system first: it reads nothing from the source.
+// A step that puts files into the stick's image; each batch of them goes on
+// to the drive as soon as it is in.
+class StickFillStep : public ThreadStep {
+protected:
+    explicit StickFillStep(StickOutput out) : m_out(std::move(out)) {}
+    StickImage::Placed placed() const;
+    void filled(const std::optional<Error> &error);
+
+    StickOutput m_out;
+};
+
+// The stick's image, of the drive's size, with its partition table and its
+// file system, and the stream that writes it; then the source's files but for
+// the Windows image. From here until the read-back the bar follows the bytes
+// on the drive.
 class StickTreeStep : public StickFillStep {
 public:
     struct Input {
-        qint64 size = 0;   // the drive's
+        qint64 bytes = 0;  // all the stick will hold, the pieces too
         QString mountPath; // the source's files, and the label
         QString excluded;  // the Windows image, relative to the mount
-        qint64 bytes = 0;  // what is copied
-        QString temporaryFolder;
         QString workFolder;
         const SetupPlan *setup = nullptr; // files that take the source's place, or join them
     };
-    StickTreeStep(Input input, QString &image);
+    StickTreeStep(Input input, StickOutput out);
 
 protected:
     void run() override;
 
 private:
+    using Opened = std::variant<std::shared_ptr<StickStream>, Error>;
+    void opened(Opened result);
+    void followTheDrive(qint64 total);
+
     Input m_input;
 };
 
-// The verified pieces go into the stick's image one by one, each removed once
-// it is in, so they are never in the temporary folder twice.
+// The verified pieces move into the stick's image one by one: each gives
+// back its space as it goes in, so none is held twice.
 class StickPiecesStep : public StickFillStep {
 public:
-    StickPiecesStep(const SplitSet &split, const QString &image, QString sourcesName,
-                    QString temporaryFolder)
-        : StickFillStep(image, std::move(temporaryFolder)), m_split(split),
-          m_sourcesName(std::move(sourcesName))
+    StickPiecesStep(const SplitSet &split, QString sourcesName, StickOutput out)
+        : StickFillStep(std::move(out)), m_split(split), m_sourcesName(std::move(sourcesName))
     {}
 
 protected:

@@ -3,7 +3,7 @@
 #include "Conversion.h"
 #include "Log.h"
 #include "OpenDriveStep.h"
-#include "StickWriter.h"
+#include "StickStream.h"
 #include "UDisksDrives.h"
 
 #include <cerrno>
@@ -14,34 +14,32 @@ void WriteStep::run()
         finish(OpenDriveStep::gone(m_drive.facts));
         return;
     }
-    Log::write(QStringLiteral("writing %1 to %2").arg(m_image, m_drive.facts.device));
+    Log::write(QStringLiteral("finishing the write to %1").arg(m_drive.facts.device));
     context().report(QT_TRANSLATE_NOOP("Conversion", "Writing to %1"), m_drive.facts.name());
-    measure(StageDetail::Stage::Write, 0);
-    auto phase = std::make_shared<StickWriter::Phase>(StickWriter::Phase::Writing);
+    auto reading = std::make_shared<bool>(false);
     inBackground(
-        [this, phase, image = m_image, fd = m_drive.fd] {
-            return StickWriter::write(
-                image, fd,
-                [this, phase](StickWriter::Phase now, qint64 done, qint64 total) {
-                    if (now != *phase) {
-                        *phase = now;
-                        // The read-back is a stage of its own on screen.
-                        QMetaObject::invokeMethod(
-                            this, [this, total] { readingBack(total); }, Qt::QueuedConnection);
-                    } else {
-                        context().meter().set(done, total);
-                    }
-                    return keepGoing();
-                },
-                &m_touched);
+        [this, reading, stream = m_stream] {
+            return stream->finish([this, reading](StickStream::Phase now, qint64 done,
+                                                  qint64 total) {
+                if (now == StickStream::Phase::Verifying && !*reading) {
+                    *reading = true;
+                    // The read-back is a stage of its own on screen.
+                    QMetaObject::invokeMethod(
+                        this, [this, total] { readingBack(total); }, Qt::QueuedConnection);
+                } else if (*reading) {
+                    context().meter().set(done, total);
+                }
+                return keepGoing();
+            });
         },
         [this](std::optional<Error> error) { written(std::move(error)); });
 }
 
 void WriteStep::readingBack(qint64 total)
 {
-    if (context().meter().stage() != StageDetail::Stage::Write)
+    if (!context().running())
         return;
+    context().holdBar(false);
     context().reportMilestone(96);
     context().report(QT_TRANSLATE_NOOP("Conversion", "Checking %1"), m_drive.facts.name());
     context().measure(StageDetail::Stage::ReadBack, total, m_readBack);
@@ -49,11 +47,12 @@ void WriteStep::readingBack(qint64 total)
 
 void WriteStep::written(std::optional<Error> error)
 {
+    context().holdBar(false);
     context().endMeasuring();
+    m_stream.reset(); // its writer has ended
     m_drive.close();
     m_drive.service->rescan(m_drive.facts);
-    if (m_touched)
-        m_drive.erased = bool(error);
+    m_drive.erased = bool(error);
     // Stopped: the teardown says what became of the drive.
     if (error && (!context().running() || error->code == ECANCELED)) {
         end(StepEnd::stopped());

@@ -5,14 +5,15 @@
 
 #include <atomic>
 
-// The stick's image written onto the drive in one sequential pass, its
-// partition tables last, then read back; the drive is closed and the disk
-// service reads its new table. Whatever stops the write after it began, the
-// writer takes the tables away again: the stick never looks like a finished one.
+// The end of the stick's write: what is still on its way, the file
+// system's tables, the partition tables last, then everything read back; the
+// drive is closed and the disk service reads its new table. Whatever stops the
+// write after the tables went on takes them away again: the stick never looks
+// like a finished one.
 class WriteStep : public ThreadStep {
 public:
-    WriteStep(OpenDrive &drive, const QString &image, Stretch readBack)
-        : m_drive(drive), m_image(image), m_readBack(readBack)
+    WriteStep(OpenDrive &drive, std::shared_ptr<StickStream> &stream, Stretch readBack)
+        : m_drive(drive), m_stream(stream), m_readBack(readBack)
     {}
 
 protected:
@@ -23,7 +24,6 @@ private:
     void written(std::optional<Error> error);
 
     OpenDrive &m_drive;
-    const QString &m_image;
+    std::shared_ptr<StickStream> &m_stream;
     Stretch m_readBack;
-    bool m_touched = false; // written to by the worker
 };

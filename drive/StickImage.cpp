@@ -1,4 +1,5 @@
 #include "StickImage.h"
+#include "StickTools.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,94 +16,11 @@ namespace StickImage {
 
 namespace {
 
-struct StickText {
-    Q_DECLARE_TR_FUNCTIONS(StickImage)
-};
+using namespace Tools;
+using StickText = Tools::Text;
 
-constexpr int kToolTimeoutMs = 30 * 60 * 1000;
-constexpr int kPollMs = 100;
 // Microsoft basic data: what Windows' own media tools give a FAT32 stick.
 const char *const kBasicDataType = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
-
-// The system tools are in sbin, which a desktop user's PATH may lack.
-QString tool(const QString &name)
-{
-    const QString found = QStandardPaths::findExecutable(name);
-    return found.isEmpty() ? QStandardPaths::findExecutable(
-                                 name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
-                           : found;
-}
-
-struct Ran {
-    bool ok = false;
-    QByteArray out;
-    QString failure; // what to tell when not ok
-    bool stopped = false;
-};
-
-// Asked while a tool runs; false stops it.
-thread_local const KeepGoing *t_keepGoing = nullptr;
-
-// The tools of one call share its KeepGoing.
-struct Going {
-    explicit Going(const KeepGoing &keepGoing) { t_keepGoing = keepGoing ? &keepGoing : nullptr; }
-    ~Going() { t_keepGoing = nullptr; }
-};
-
-Ran run(const QString &name, const QStringList &arguments, const QByteArray &input = {})
-{
-    Ran ran;
-    const QString program = tool(name);
-    if (program.isEmpty()) {
-        ran.failure = StickText::tr("The tool “%1” is missing.").arg(name);
-        return ran;
-    }
-    QProcess process;
-    // mtools turns names into long FAT names through the locale's character set.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    environment.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForStarted()) {
-        ran.failure = program + QStringLiteral(": ") + process.errorString();
-        return ran;
-    }
-    process.write(input);
-    process.closeWriteChannel();
-    QElapsedTimer clock;
-    clock.start();
-    while (!process.waitForFinished(kPollMs)) {
-        const bool stopped = t_keepGoing && !(*t_keepGoing)();
-        if (!stopped && clock.elapsed() < kToolTimeoutMs && process.state() != QProcess::NotRunning)
-            continue;
-        process.kill();
-        process.waitForFinished();
-        ran.failure =
-            stopped ? StickText::tr("Stopped.") : StickText::tr("%1 did not finish.").arg(name);
-        ran.stopped = stopped;
-        return ran;
-    }
-    ran.out = process.readAllStandardOutput();
-    ran.ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ran.ok)
-        ran.failure = name + QStringLiteral(": ") +
-                      QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    return ran;
-}
-
-Error failed(const Ran &ran)
-{
-    if (ran.stopped)
-        return {StickText::tr("The USB installer was not finished."), ran.failure, ECANCELED};
-    return {StickText::tr("The USB installer could not be built."), ran.failure};
-}
-
-// "IMAGE@@1048576": the file system inside the image, for mtools.
-QString inside(const QString &image)
-{
-    return image + QStringLiteral("@@") + QString::number(kPartitionOffset);
-}
 
 // mtools would change such a name without a word, or drop its characters
 // beyond the 16-bit range of FAT's long names.
@@ -156,7 +74,7 @@ std::optional<Error> copyFolder(const QString &image, const QString &source,
                                        QStringLiteral("-Q"), QStringLiteral("-D"),
                                        QStringLiteral("a"), QStringLiteral("-i"), inside(image)} +
                                batch + QStringList{fatPath(relative)});
-    return copied.ok ? std::nullopt : std::optional<Error>(failed(copied));
+    return copied.ok ? tellPlaced() : std::optional<Error>(failed(copied));
 }
 
 } // namespace
@@ -220,21 +138,22 @@ std::optional<Error> create(const QString &image, qint64 size, const QString &la
 }
 
 std::optional<Error> copyTree(const QString &image, const QString &source,
-                              const QStringList &excluded, const KeepGoing &keepGoing)
+                              const QStringList &excluded, const KeepGoing &keepGoing,
+                              const Placed &placed)
 {
-    const Going going(keepGoing);
+    const Going going(keepGoing, placed);
     return copyFolder(image, source, QString(), excluded);
 }
 
 std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder,
-                              const KeepGoing &keepGoing)
+                              const KeepGoing &keepGoing, const Placed &placed)
 {
-    const Going going(keepGoing);
+    const Going going(keepGoing, placed);
     const Ran copied = run(QStringLiteral("mcopy"),
                            {QStringLiteral("-s"), QStringLiteral("-m"), QStringLiteral("-Q"),
                             QStringLiteral("-D"), QStringLiteral("o"), QStringLiteral("-i"),
                             inside(image), file, QStringLiteral("::") + folder + QLatin1Char('/')});
-    return copied.ok ? std::nullopt : std::optional<Error>(failed(copied));
+    return copied.ok ? tellPlaced() : std::optional<Error>(failed(copied));
 }
 
 } // namespace StickImage

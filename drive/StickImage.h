@@ -18,6 +18,8 @@ constexpr qint64 kPartitionOffset = 1 << 20;
 // Asked now and then while a tool works; false stops it, and the call fails
 // with ECANCELED.
 using KeepGoing = std::function<bool()>;
+// Told after each batch of files is placed; an error stops the copy.
+using Placed = std::function<std::optional<Error>()>;
 
 // What FAT takes of a volume label: 11 characters at most, upper case, the
 // characters it refuses replaced by '_'; "WINDOWS" when nothing is left.
@@ -31,11 +33,18 @@ std::optional<Error> create(const QString &image, qint64 size, const QString &la
 // Copies the contents of the folder `source` into the file system's root,
 // folders and all, leaving out `excluded` (paths relative to `source`).
 std::optional<Error> copyTree(const QString &image, const QString &source,
-                              const QStringList &excluded = {}, const KeepGoing &keepGoing = {});
+                              const QStringList &excluded = {}, const KeepGoing &keepGoing = {},
+                              const Placed &placed = {});
 
 // Copies one file, or a folder with all it holds, into the folder `folder`
 // of the file system ("/sources"), over what is there by that name.
 std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder,
-                              const KeepGoing &keepGoing = {});
+                              const KeepGoing &keepGoing = {}, const Placed &placed = {});
+
+// Moves the file `file` into the folder `folder` of the file system: its
+// space is given back as it goes in, where the file system can (so it is
+// never held twice), and it is gone once it is in.
+std::optional<Error> moveFile(const QString &image, const QString &file, const QString &folder,
+                              const KeepGoing &keepGoing = {}, const Placed &placed = {});
 
 } // namespace StickImage

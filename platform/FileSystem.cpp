@@ -2,6 +2,8 @@
 
 #include "FileSystemPaths.h"
 
+#include <QTemporaryFile>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,6 +121,19 @@ qint64 allocatedBytes(const QString &path)
     struct stat info;
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? qint64(info.st_blocks) * 512
                                                                    : 0;
+}
+
+bool givesSpaceBack(const QString &folder)
+{
+    QTemporaryFile file(folder + QStringLiteral("/.isoswm-space-XXXXXX"));
+    if (!file.open() || file.write(QByteArray(1 << 16, 'x')) != 1 << 16 || !file.flush())
+        return false;
+    const int fd = file.handle();
+    fdatasync(fd);
+    struct stat before, after;
+    return fstat(fd, &before) == 0 && before.st_blocks > 0 &&
+           fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, 1 << 16) == 0 &&
+           fstat(fd, &after) == 0 && after.st_blocks < before.st_blocks;
 }
 
 } // namespace FileSystem

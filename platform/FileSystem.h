@@ -60,6 +60,10 @@ std::optional<FileIdentity> identityOf(const QString &path);
 // when there is no such file.
 qint64 allocatedBytes(const QString &path);
 
+// Whether the file system of `folder` takes space back from the middle of a
+// file (a hole punched in it), tried on a file of its own there.
+bool givesSpaceBack(const QString &folder);
+
 // Gives `from` the name `to` only while nothing has that name, in one step
 // that no other writer can slip between; EEXIST when something has it.
 // 0 or an errno value.

@@ -1,12 +1,15 @@
 // A stick that claims SIZE bytes and keeps KEPT of them, as one file for a
 // loop device: past KEPT, "wrap" stores onto the start again, "drop" loses
 // the writes (reads give zeros); "refuse" takes no write at all. Data is
-// kept in BACKING. With direct_io, no cache hides what the fake did.
-// fake-stick MOUNTPOINT BACKING SIZE KEPT wrap|drop|refuse
+// kept in BACKING. With direct_io, no cache hides what the fake did. With
+// LOG, each write is told there as "OFFSET LENGTH TABLE", TABLE 1 when the
+// stick holds a GPT header at either end once it is done.
+// fake-stick MOUNTPOINT BACKING SIZE KEPT wrap|drop|refuse [LOG]
 #define FUSE_USE_VERSION 31
 #include <errno.h>
 #include <fcntl.h>
 #include <fuse.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -14,6 +17,7 @@
 static int backing;
 static off_t claimed, kept;
 static const char *mode;
+static FILE *writes;
 
 static int getattr(const char *path, struct stat *st, struct fuse_file_info *fi)
 {
@@ -57,16 +61,29 @@ static int read_(const char *p, char *b, size_t n, off_t at, struct fuse_file_in
     return io(b, n, at, 0);
 }
 
+static int gptAt(off_t at)
+{
+    char header[8];
+    return pread(backing, header, sizeof header, at % kept) == sizeof header &&
+           memcmp(header, "EFI PART", sizeof header) == 0;
+}
+
 static int write_(const char *p, const char *b, size_t n, off_t at, struct fuse_file_info *f)
 {
     (void)p, (void)f;
-    return io((char *)b, n, at, 1);
+    const int done = io((char *)b, n, at, 1);
+    if (writes) {
+        fprintf(writes, "%lld %zu %d\n", (long long)at, n, gptAt(512) || gptAt(claimed - 512));
+        fflush(writes);
+    }
+    return done;
 }
 
 int main(int argc, char **argv)
 {
-    if (argc != 6)
+    if (argc != 6 && argc != 7)
         return 2;
+    writes = argc == 7 ? fopen(argv[6], "w") : NULL;
     backing = open(argv[2], O_RDWR | O_CREAT, 0600);
     claimed = atoll(argv[3]);
     kept = atoll(argv[4]);

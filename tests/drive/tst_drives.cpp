@@ -1,6 +1,7 @@
 // Which drives may be written, from what the disk service says about them:
 // the rules as a table, and the real service (UDisks2) with loop devices.
 
+#include "FileSystem.h"
 #include "StickImage.h"
 #include "StickProbe.h"
 #include "StickWriter.h"
@@ -134,9 +135,10 @@ private slots:
 
     // A stick built from a tree and written through the service to a loop
     // device full of old data: every file read back byte for byte from the
-    // file system at 1 MiB, install.wim left out and the piece put in. (The
-    // table, label and a clean check: the drive installer's; a write cut
-    // short: its faults.)
+    // file system at 1 MiB, install.wim left out and the piece moved in (gone
+    // from beside the image at once, and the image giving back the space of
+    // all the files once they are on the drive). (The table, label and a
+    // clean check: the drive installer's; a write cut short: its faults.)
     void writesAStick()
     {
         QTemporaryDir folder;
@@ -152,7 +154,10 @@ private slots:
         write(folder.filePath("odd/a?b.txt"), 1); // FAT would change the name without a word
         QVERIFY(StickImage::copyTree(image, folder.filePath("odd"))->details.contains("a?b.txt"));
         QVERIFY(!StickImage::copyTree(image, tree, {"sources/install.wim"}));
-        QVERIFY(!StickImage::copyFile(image, folder.filePath("install.swm"), "/sources"));
+        QFile::copy(folder.filePath("install.swm"), folder.filePath("piece.swm"));
+        QVERIFY(!StickImage::moveFile(image, folder.filePath("install.swm"), "/sources"));
+        QVERIFY(!QFile::exists(folder.filePath("install.swm")));
+        QVERIFY(FileSystem::allocatedBytes(image) > (14 << 20));
 
         write(folder.filePath("drive"), 96 << 20, char(0xa5));
         const QString device = loopSetup(folder.filePath("drive"));
@@ -171,12 +176,15 @@ private slots:
         ::close(fd);
         QVERIFY2(!error, qPrintable(error ? error->message + error->details : QString()));
         QVERIFY(phases.contains(StickWriter::Phase::Verifying));
+        QVERIFY(FileSystem::givesSpaceBack(folder.path()));
+        QVERIFY2(FileSystem::allocatedBytes(image) < (4 << 20),
+                 qPrintable(QString::number(FileSystem::allocatedBytes(image))));
 
         const QString back = folder.filePath("back");
         QVERIFY(QDir().mkpath(back));
         QCOMPARE(run("mcopy", {"-s", "-n", "-i", device + "@@1M", "::/*", back}).code, 0);
         QFile::remove(tree + "/sources/install.wim");
-        QFile::copy(folder.filePath("install.swm"), tree + "/sources/install.swm");
+        QFile::copy(folder.filePath("piece.swm"), tree + "/sources/install.swm");
         const Ran diff = run("diff", {"-r", tree, back});
         QVERIFY2(diff.code == 0, qPrintable(diff.out));
     }

@@ -1,0 +1,286 @@
+#include "StickStream.h"
+
+#include "PastTheCache.h"
+#include "StickImage.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct StreamText {
+    Q_DECLARE_TR_FUNCTIONS(StickWriter)
+};
+
+constexpr qint64 kChunk = 4 << 20;
+constexpr qint64 kTables = 1 << 20; // each end of the drive
+constexpr size_t kAlignment = 4096;
+
+Error systemError(int err, const QString &what)
+{
+    return {StreamText::tr("The USB drive could not be written."),
+            what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)), err};
+}
+
+Error cancelled()
+{
+    return {StreamText::tr("The write was cancelled."), QString(), ECANCELED};
+}
+
+// The image's size when it was made for this drive: as large, in 512-byte
+// sectors (the backup table belongs on the drive's last sectors).
+std::variant<qint64, Error> sizeFor(int image, const QString &imagePath, int drive)
+{
+    struct stat info;
+    uint64_t driveSize = 0;
+    if (fstat(image, &info) != 0)
+        return systemError(errno, imagePath);
+    if (ioctl(drive, BLKGETSIZE64, &driveSize) != 0)
+        driveSize = uint64_t(lseek(drive, 0, SEEK_END));
+    const qint64 size = info.st_size;
+    int sectorSize = 512;
+    ioctl(drive, BLKSSZGET, &sectorSize);
+    if (qint64(driveSize) != size || size < 2 * kTables || sectorSize != 512)
+        return Error{StreamText::tr("The installer was not made for this drive."),
+                     StreamText::tr("%1 bytes in 512-byte sectors made, %2 in %3-byte sectors "
+                                    "there")
+                         .arg(size)
+                         .arg(driveSize)
+                         .arg(sectorSize)};
+    return size;
+}
+
+// No partition table from here on until the new one goes on last.
+std::optional<Error> eraseTables(int drive, qint64 size, char *buffer)
+{
+    std::memset(buffer, 0, kTables);
+    for (const qint64 at : {qint64(0), size - kTables})
+        if (pwrite(drive, buffer, kTables, at) != kTables)
+            return systemError(errno ? errno : EIO, StreamText::tr("erasing the partition tables"));
+    if (fdatasync(drive) != 0)
+        return systemError(errno, StreamText::tr("erasing the partition tables"));
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<std::unique_ptr<StickStream>, Error> StickStream::open(const QString &imagePath,
+                                                                    int drive)
+{
+    const int image = ::open(QFile::encodeName(imagePath).constData(), O_RDWR | O_CLOEXEC);
+    if (image < 0)
+        return systemError(errno, imagePath);
+    const std::variant<qint64, Error> size = sizeFor(image, imagePath, drive);
+    const std::optional<FatScan::Geometry> geometry =
+        FatScan::geometry(image, StickImage::kPartitionOffset);
+    if (std::holds_alternative<Error>(size) || !geometry) {
+        ::close(image);
+        if (const Error *refused = std::get_if<Error>(&size))
+            return *refused;
+        return Error{StreamText::tr("The installer was not made for this drive."),
+                     StreamText::tr("%1 holds no FAT32 file system.").arg(imagePath)};
+    }
+    std::unique_ptr<StickStream> stream(new StickStream(image, drive, std::get<qint64>(size)));
+    stream->m_geometry = *geometry;
+    stream->m_sent.assign(geometry->clusters + 2, false);
+    if (std::optional<Error> error = eraseTables(drive, stream->m_size, stream->m_buffer.get()))
+        return *error;
+    stream->m_thread = std::thread([s = stream.get()] { s->writer(); });
+    return stream;
+}
+
+StickStream::StickStream(int image, int drive, qint64 size)
+    : m_image(image), m_drive(drive), m_size(size),
+      m_pastTheCache(std::make_unique<PastTheCache>(drive)),
+      m_buffer(static_cast<char *>(std::aligned_alloc(kAlignment, kChunk)), &std::free)
+{}
+
+StickStream::~StickStream()
+{
+    stop();
+    if (m_thread.joinable())
+        m_thread.join();
+    ::close(m_image);
+}
+
+std::optional<Error> StickStream::placed()
+{
+    const FatScan::Map map = FatScan::scan(m_image, m_geometry);
+    const std::lock_guard lock(m_mutex);
+    const qint64 cluster = m_geometry.clusterBytes;
+    for (const FatScan::Extent &extent : map.files) {
+        // Only the clusters not sent before, in runs.
+        for (qint64 i = 0; i < extent.length / cluster; ++i) {
+            const quint32 c = extent.firstCluster + quint32(i);
+            if (m_sent[c])
+                continue;
+            m_sent[c] = true;
+            const qint64 offset = m_geometry.offsetOf(c);
+            if (!m_queue.isEmpty() && m_queue.last().file == extent.file &&
+                m_queue.last().offset + m_queue.last().length == offset)
+                m_queue.last().length += cluster;
+            else
+                m_queue.append({offset, cluster, c, extent.file});
+        }
+    }
+    m_wake.notify_all();
+    return m_error;
+}
+
+void StickStream::stop()
+{
+    const std::lock_guard lock(m_mutex);
+    m_stop = true;
+    m_wake.notify_all();
+}
+
+qint64 StickStream::overheadBytes() const
+{
+    return m_geometry.dataStart - m_geometry.partition + 2 * kTables;
+}
+
+QString StickStream::writing() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_current;
+}
+
+std::optional<Error> StickStream::failure() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+void StickStream::writer()
+{
+    for (;;) {
+        FatScan::Extent next;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stop || m_closing || !m_queue.isEmpty(); });
+            if (m_stop || m_queue.isEmpty()) {
+                m_ended = true;
+                return;
+            }
+            next = m_queue.takeFirst();
+            m_current = next.file;
+        }
+        if (std::optional<Error> error = copy(next, true)) {
+            const std::lock_guard lock(m_mutex);
+            if (!m_stop)
+                m_error = error;
+            m_stop = true;
+            m_ended = true;
+            return;
+        }
+    }
+}
+
+std::optional<Error> StickStream::copy(const FatScan::Extent &extent, bool giveBack,
+                                       const Progress &progress, qint64 total)
+{
+    char *buffer = m_buffer.get();
+    for (qint64 at = extent.offset, end = extent.offset + extent.length; at < end; at += kChunk) {
+        if (m_stop)
+            return cancelled();
+        const qint64 length = std::min(kChunk, end - at);
+        if (pread(m_image, buffer, size_t(length), at) != length)
+            return systemError(errno ? errno : EIO, StreamText::tr("reading the image"));
+        if (pwrite(m_drive, buffer, size_t(length), at) != length)
+            return systemError(errno ? errno : EIO, StreamText::tr("writing the drive"));
+        m_chunks.append(
+            {at, length,
+             QCryptographicHash::hash(QByteArrayView(buffer, length), QCryptographicHash::Sha1)});
+        // On the drive now: the image need not hold it any longer.
+        if (giveBack && m_punch &&
+            fallocate(m_image, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) != 0)
+            m_punch = false;
+        m_written += length;
+        if (progress && !progress(Phase::Writing, m_written, total))
+            return cancelled();
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> StickStream::finish(const Progress &progress)
+{
+    placed();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_closing = true;
+        m_wake.notify_all();
+    }
+    // What is queued goes on; progress is told meanwhile, and may stop it.
+    while (!m_ended) {
+        if (progress && !progress(Phase::Writing, m_written, 0))
+            stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    m_thread.join();
+    if (std::optional<Error> error = failure())
+        return error;
+    if (m_stop)
+        return cancelled();
+    std::optional<Error> error = writeLast(progress);
+    if (!error)
+        error = readBack(progress);
+    // A stick that did not keep its data must not look finished.
+    if (error)
+        eraseTables(m_drive, m_size, m_buffer.get());
+    return error;
+}
+
+std::optional<Error> StickStream::writeLast(const Progress &progress)
+{
+    const FatScan::Map map = FatScan::scan(m_image, m_geometry);
+    QList<FatScan::Extent> last = map.folders;
+    // The boot sectors and both FATs, whole: where the image has a hole, the
+    // drive must read zeros, not what it held before.
+    last.append({m_geometry.partition, m_geometry.dataStart - m_geometry.partition, 0, {}});
+    for (const FatScan::Extent &extent : last)
+        if (std::optional<Error> error = copy(extent, false, progress))
+            return error;
+    if (fdatasync(m_drive) != 0) // everything before the tables
+        return systemError(errno, StreamText::tr("writing the drive"));
+    for (const FatScan::Extent &table : {FatScan::Extent{m_size - kTables, kTables, 0, {}},
+                                         FatScan::Extent{0, kTables, 0, {}}})
+        if (std::optional<Error> error = copy(table, false, progress))
+            return error;
+    if (fsync(m_drive) != 0)
+        return systemError(errno, StreamText::tr("writing the drive"));
+    return std::nullopt;
+}
+
+std::optional<Error> StickStream::readBack(const Progress &progress)
+{
+    m_pastTheCache->beforeReading();
+    qint64 total = 0, verified = 0;
+    for (const Chunk &chunk : std::as_const(m_chunks))
+        total += chunk.length;
+    char *buffer = m_buffer.get();
+    for (const Chunk &chunk : std::as_const(m_chunks)) {
+        if (pread(m_drive, buffer, size_t(chunk.length), chunk.offset) != chunk.length)
+            return systemError(errno ? errno : EIO, StreamText::tr("reading the drive back"));
+        if (QCryptographicHash::hash(QByteArrayView(buffer, chunk.length),
+                                     QCryptographicHash::Sha1) != chunk.hash)
+            return Error{StreamText::tr("The USB drive did not keep what was written to it."),
+                         StreamText::tr("The %1 bytes at %2 read back differently. The drive "
+                                        "may be faulty, or smaller than it claims.")
+                             .arg(chunk.length)
+                             .arg(chunk.offset),
+                         EIO};
+        verified += chunk.length;
+        if (progress && !progress(Phase::Verifying, verified, total))
+            return cancelled();
+    }
+    return std::nullopt;
+}
