@@ -17,7 +17,10 @@ namespace StickImage {
 namespace {
 
 using namespace Tools;
-using StickText = Tools::Text;
+
+struct StickText {
+    Q_DECLARE_TR_FUNCTIONS(StickImage)
+};
 
 // Microsoft basic data: what Windows' own media tools give a FAT32 stick.
 const char *const kBasicDataType = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";

@@ -14,6 +14,10 @@ namespace {
 
 using namespace Tools;
 
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(StickImage)
+};
+
 constexpr qint64 kChunk = 4 << 20;
 
 Error unreadable(const QString &file, int error)

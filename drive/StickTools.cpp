@@ -7,6 +7,10 @@ namespace StickImage::Tools {
 
 namespace {
 
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(StickImage)
+};
+
 constexpr int kToolTimeoutMs = 30 * 60 * 1000;
 constexpr int kPollMs = 100;
 

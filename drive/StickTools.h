@@ -10,10 +10,6 @@
 // the calling thread, and what they tell.
 namespace StickImage::Tools {
 
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(StickImage)
-};
-
 struct Ran {
     bool ok = false;
     QByteArray out;

@@ -481,6 +481,14 @@
         <source>moved</source>
         <translation>déplacé</translation>
     </message>
+    <message>
+        <source>The file system of “%1” cannot give back the space of what is on the drive already, so the whole USB installer is held there until it is written.</source>
+        <translation>Le système de fichiers de «&#xa0;%1&#xa0;» ne peut pas rendre l’espace de ce qui est déjà sur le lecteur&#xa0;: l’installateur USB y est donc conservé en entier jusqu’à ce qu’il soit écrit.</translation>
+    </message>
+    <message>
+        <source>writing %1</source>
+        <translation>écriture de %1</translation>
+    </message>
 </context>
 <context>
     <name>DesktopNotifier</name>
@@ -1057,6 +1065,10 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
     <message>
         <source>%1 bytes in 512-byte sectors made, %2 in %3-byte sectors there</source>
         <translation>%1 octets en secteurs de 512 octets préparés, %2 en secteurs de %3 octets sur le disque</translation>
+    </message>
+    <message>
+        <source>%1 holds no FAT32 file system.</source>
+        <translation>%1 ne contient aucun système de fichiers FAT32.</translation>
     </message>
 </context>
 <context>
