@@ -1,9 +1,10 @@
 // The USB installer, step by step: the drive is checked again and opened
 // right after the inspection and tested for the room it claims (which takes
 // its old tables away), then the stick is built as an image in the
-// temporary directory (its tree straight from the mount, the verified pieces
-// moved in one by one) while each file goes on to the drive as soon as it is
-// in; the tables go last, and everything is read back.
+// temporary directory (its tree straight from the mount, then the pieces'
+// places) while each file goes on to the drive as soon as it is in (the
+// pieces straight from themselves, as they are verified); the tables go
+// last, and everything is read back.
 
 #include "Conversion.h"
 #include "OpenDriveStep.h"
@@ -11,6 +12,8 @@
 #include "ProbeStep.h"
 #include "Prompts.h"
 #include "StickSteps.h"
+#include "StickStream.h"
+#include "ThreadStep.h"
 #include "UDisksDrives.h"
 #include "UnmountStep.h"
 #include "VerifyStep.h"
@@ -83,9 +86,16 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
     run.add([&v] { return stickTree(v); }, Stretch{25, 96});
     exportFromTheMount(run, v, {});
     splitAndRemove(run, v, {}, std::nullopt);
-    run.add([&v] { return make<VerifyStep>(v.split, true); });
     run.add([&v] {
         return make<StickPiecesStep>(v.split, v.layout.sourcesName(), stickOutput(v));
+    });
+    // Verified as the drive takes them; once verified, each goes when it is on the drive.
+    run.add([&v] { return make<VerifyStep>(v.split, true); });
+    run.add([&v] {
+        return make<ThreadStep>([stream = v.stickStream](const auto &) {
+            stream->release();
+            return stream->failure();
+        });
     });
     run.add([&v] { return make<UnmountStep>(v.source, UnmountStep::Telling::Log); });
     run.add([&v] { return make<WriteStep>(v.drive, v.stickStream, Stretch{96, 99}); });

@@ -1,5 +1,6 @@
 #include "StickSteps.h"
 
+#include "FatPlace.h"
 #include "Log.h"
 #include "PathName.h"
 #include "StickStream.h"
@@ -128,12 +129,17 @@ void StickPiecesStep::run()
     context().report(QT_TRANSLATE_NOOP("Conversion", "Copying install.swm to the USB installer"));
     inBackground(
         [this, pieces = m_split.pieces(), folder = m_split.folder, image = m_out.image,
-         sources = QLatin1Char('/') + m_sourcesName, placed = placed()]() -> std::optional<Error> {
+         sources = m_sourcesName, stream = m_out.stream]() -> std::optional<Error> {
             const StickImage::KeepGoing going = [this] { return keepGoing(); };
             for (const QString &piece : pieces) {
-                Log::write(QStringLiteral("moving %1 into the USB installer").arg(piece));
                 const QString path = PathName::join(folder, piece);
-                if (auto error = StickImage::moveFile(image, path, sources, going, placed))
+                Log::write(QStringLiteral("placing %1 on the USB installer").arg(piece));
+                // Straight from the piece, unless FAT needs a long name for it.
+                auto error = FatPlace::fitsShortEntry(piece)
+                                 ? stream->placeFile(sources, path)
+                                 : StickImage::moveFile(image, path, QLatin1Char('/') + sources,
+                                                        going, placed());
+                if (error || !keepGoing())
                     return error;
             }
             return std::nullopt;

@@ -50,8 +50,10 @@ private:
     Input m_input;
 };
 
-// The verified pieces move into the stick's image one by one: each gives
-// back its space as it goes in, so none is held twice.
+// The pieces take their place in the stick's file system, and their data
+// goes to the drive straight from them, while they are verified; none is
+// held twice. Each is removed once it is on the drive and verified
+// (StickStream::release).
 class StickPiecesStep : public StickFillStep {
 public:
     StickPiecesStep(const SplitSet &split, QString sourcesName, StickOutput out)

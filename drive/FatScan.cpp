@@ -40,7 +40,7 @@ public:
     {
         QByteArray entries;
         for (const quint32 c : chain(cluster)) {
-            add(&m_map.folders, c, QString());
+            add(&m_map.folders, c, path);
             entries += readAt(m_image, m_g.offsetOf(c), m_g.clusterBytes);
         }
         QString longName;

@@ -29,12 +29,13 @@ struct Extent {
     qint64 offset = 0;
     qint64 length = 0;
     quint32 firstCluster = 0;
-    QString file; // the file's path in the file system; empty for folders
+    QString file; // the file's path in the file system; a folder's ends in '/',
+                  // the root's is empty
 };
 
 struct Map {
     QList<Extent> files;   // in the order of the file system's tree
-    QList<Extent> folders;
+    QList<Extent> folders; // each folder's in the order of its chain
 };
 
 std::optional<Geometry> geometry(int image, qint64 partition);

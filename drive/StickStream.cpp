@@ -1,11 +1,14 @@
 #include "StickStream.h"
 
+#include "FatPlace.h"
 #include "PastTheCache.h"
 #include "StickImage.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -124,16 +127,61 @@ std::optional<Error> StickStream::placed()
             if (m_sent[c])
                 continue;
             m_sent[c] = true;
-            const qint64 offset = m_geometry.offsetOf(c);
-            if (!m_queue.isEmpty() && m_queue.last().file == extent.file &&
-                m_queue.last().offset + m_queue.last().length == offset)
-                m_queue.last().length += cluster;
-            else
-                m_queue.append({offset, cluster, c, extent.file});
+            queue({{m_geometry.offsetOf(c), cluster, c, extent.file}, {}});
         }
     }
     m_wake.notify_all();
     return m_error;
+}
+
+// Joined to the last stretch queued where it follows on in the same file.
+void StickStream::queue(const Pending &next)
+{
+    if (!m_queue.isEmpty()) {
+        Pending &last = m_queue.last();
+        if (last.file == next.file && last.source == next.source &&
+            last.offset + last.length == next.offset) {
+            last.length += next.length;
+            return;
+        }
+    }
+    m_queue.append(next);
+}
+
+std::optional<Error> StickStream::placeFile(const QString &folder, const QString &file)
+{
+    const QFileInfo info(file);
+    auto placed = FatPlace::reserve(m_image, m_geometry, folder, info.fileName(), info.size());
+    if (const Error *error = std::get_if<Error>(&placed))
+        return *error;
+    const FatScan::Extent &where = std::get<FatScan::Extent>(placed);
+    const std::lock_guard lock(m_mutex);
+    for (qint64 i = 0; i < where.length / m_geometry.clusterBytes; ++i)
+        m_sent[where.firstCluster + quint32(i)] = true;
+    m_sources.left[file] += where.length;
+    queue({where, file});
+    m_wake.notify_all();
+    return m_error;
+}
+
+void StickStream::release()
+{
+    const std::lock_guard lock(m_mutex);
+    m_sources.released = true;
+    for (auto it = m_sources.left.cbegin(); it != m_sources.left.cend(); ++it)
+        if (it.value() == 0)
+            QFile::remove(it.key());
+}
+
+// Called with the lock held.
+void StickStream::sent(const Pending &done)
+{
+    if (done.source.isEmpty())
+        return;
+    qint64 &left = m_sources.left[done.source];
+    left -= done.length;
+    if (left == 0 && m_sources.released)
+        QFile::remove(done.source);
 }
 
 void StickStream::stop()
@@ -163,7 +211,7 @@ std::optional<Error> StickStream::failure() const
 void StickStream::writer()
 {
     for (;;) {
-        FatScan::Extent next;
+        Pending next;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stop || m_closing || !m_queue.isEmpty(); });
@@ -174,34 +222,51 @@ void StickStream::writer()
             next = m_queue.takeFirst();
             m_current = next.file;
         }
-        if (std::optional<Error> error = copy(next, true)) {
-            const std::lock_guard lock(m_mutex);
-            if (!m_stop)
-                m_error = error;
-            m_stop = true;
-            m_ended = true;
-            return;
+        std::optional<Error> error = copy(next, true);
+        const std::lock_guard lock(m_mutex);
+        if (!error) {
+            sent(next);
+            continue;
         }
+        if (!m_stop)
+            m_error = error;
+        m_stop = true;
+        m_ended = true;
+        return;
     }
 }
 
-std::optional<Error> StickStream::copy(const FatScan::Extent &extent, bool giveBack,
+std::optional<Error> StickStream::copy(const Pending &extent, bool giveBack,
                                        const Progress &progress, qint64 total)
 {
+    const int source = extent.source.isEmpty()
+                           ? m_image
+                           : ::open(QFile::encodeName(extent.source).constData(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return systemError(errno, extent.source);
+    const auto closeSource = qScopeGuard([&] {
+        if (source != m_image)
+            ::close(source);
+    });
+    // A file of its own holds the data from its start; past its end, the last
+    // cluster's rest is zeros.
+    const qint64 shift = source == m_image ? 0 : extent.offset;
     char *buffer = m_buffer.get();
     for (qint64 at = extent.offset, end = extent.offset + extent.length; at < end; at += kChunk) {
         if (m_stop)
             return cancelled();
         const qint64 length = std::min(kChunk, end - at);
-        if (pread(m_image, buffer, size_t(length), at) != length)
+        const ssize_t got = pread(source, buffer, size_t(length), at - shift);
+        if (got < 0 || (source == m_image && got != length))
             return systemError(errno ? errno : EIO, StreamText::tr("reading the image"));
+        std::memset(buffer + got, 0, size_t(length - got));
         if (pwrite(m_drive, buffer, size_t(length), at) != length)
             return systemError(errno ? errno : EIO, StreamText::tr("writing the drive"));
         m_chunks.append(
             {at, length,
              QCryptographicHash::hash(QByteArrayView(buffer, length), QCryptographicHash::Sha1)});
         // On the drive now: the image need not hold it any longer.
-        if (giveBack && m_punch &&
+        if (giveBack && source == m_image && m_punch &&
             fallocate(m_image, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) != 0)
             m_punch = false;
         m_written += length;
@@ -247,13 +312,13 @@ std::optional<Error> StickStream::writeLast(const Progress &progress)
     // drive must read zeros, not what it held before.
     last.append({m_geometry.partition, m_geometry.dataStart - m_geometry.partition, 0, {}});
     for (const FatScan::Extent &extent : last)
-        if (std::optional<Error> error = copy(extent, false, progress))
+        if (std::optional<Error> error = copy({extent, {}}, false, progress))
             return error;
     if (fdatasync(m_drive) != 0) // everything before the tables
         return systemError(errno, StreamText::tr("writing the drive"));
     for (const FatScan::Extent &table : {FatScan::Extent{m_size - kTables, kTables, 0, {}},
                                          FatScan::Extent{0, kTables, 0, {}}})
-        if (std::optional<Error> error = copy(table, false, progress))
+        if (std::optional<Error> error = copy({table, {}}, false, progress))
             return error;
     if (fsync(m_drive) != 0)
         return systemError(errno, StreamText::tr("writing the drive"));

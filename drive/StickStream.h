@@ -3,6 +3,7 @@
 #include "Error.h"
 #include "FatScan.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <atomic>
@@ -42,6 +43,14 @@ public:
     // Any thread; returns at once.
     // What stopped the writer, if anything did.
     std::optional<Error> placed();
+    // Gives `file` its place in the folder `folder` ("sources") of the file
+    // system, under its own name, and sends its data to the drive straight
+    // from it; the image never holds it. The file is read meanwhile, and
+    // removed once it is all on the drive and released. Only for names that
+    // FAT keeps in a short entry (FatPlace::fitsShortEntry).
+    std::optional<Error> placeFile(const QString &folder, const QString &file);
+    // The files placed from may go once they are on the drive.
+    void release();
     // No more is written; the writer ends after the chunk it is on.
     void stop();
     // Once the files are all placed: the rest, the tables last, then the
@@ -58,8 +67,14 @@ public:
 
 private:
     StickStream(int image, int drive, qint64 size);
+    // A stretch to write, from the image or from a file of its own.
+    struct Pending : FatScan::Extent {
+        QString source;
+    };
+    void queue(const Pending &next);
+    void sent(const Pending &done);
     void writer();
-    std::optional<Error> copy(const FatScan::Extent &extent, bool giveBack,
+    std::optional<Error> copy(const Pending &extent, bool giveBack,
                               const Progress &progress = {}, qint64 total = 0);
     std::optional<Error> writeLast(const Progress &progress);
     std::optional<Error> readBack(const Progress &progress);
@@ -78,7 +93,11 @@ private:
     QList<Chunk> m_chunks; // the writer's until it has ended
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    QList<FatScan::Extent> m_queue;
+    QList<Pending> m_queue;
+    struct Sources {
+        QHash<QString, qint64> left; // bytes not yet on the drive, by file
+        bool released = false;
+    } m_sources;
     std::vector<bool> m_sent; // clusters queued already
     QString m_current;
     std::optional<Error> m_error;

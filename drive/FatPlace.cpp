@@ -1,0 +1,178 @@
+#include "FatPlace.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace FatPlace {
+
+namespace {
+
+struct PlaceText {
+    Q_DECLARE_TR_FUNCTIONS(StickImage)
+};
+
+constexpr quint32 kLast = 0x0FFFFFFF;
+constexpr int kEntry = 32;
+
+void putLittle(unsigned char *p, quint32 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i, value >>= 8)
+        p[i] = value & 0xFF;
+}
+
+quint32 little(const unsigned char *p, int bytes)
+{
+    quint32 value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+Error failed(const QString &why, int code = EIO)
+{
+    return {PlaceText::tr("The USB installer could not be built."), why, code};
+}
+
+// The FAT of a stick's image, changed in memory and written back to every copy.
+class Table {
+public:
+    Table(int image, const FatScan::Geometry &g) : m_image(image), m_g(g)
+    {
+        m_fat.resize(qsizetype(g.clusters + 2) * 4);
+        m_ok = pread(image, m_fat.data(), size_t(m_fat.size()), g.fatStart) == m_fat.size();
+    }
+    bool ok() const { return m_ok; }
+    quint32 at(quint32 c) const { return little(bytes() + c * 4, 4) & kLast; }
+    void set(quint32 c, quint32 next) { putLittle(bytes() + c * 4, next, 4); }
+    // The first cluster after the last one in use.
+    quint32 end() const
+    {
+        quint32 c = m_g.clusters + 1;
+        while (c >= 2 && at(c) == 0)
+            --c;
+        return c + 1;
+    }
+    bool write() const
+    {
+        for (qint64 at = m_g.fatStart; at < m_g.dataStart; at += m_g.fatBytes)
+            if (pwrite(m_image, m_fat.constData(), size_t(m_fat.size()), at) != m_fat.size())
+                return false;
+        return true;
+    }
+
+private:
+    unsigned char *bytes() const
+    {
+        return reinterpret_cast<unsigned char *>(const_cast<char *>(m_fat.constData()));
+    }
+    int m_image;
+    const FatScan::Geometry &m_g;
+    QByteArray m_fat;
+    bool m_ok = false;
+};
+
+// The short entry: "install2.swm" as "INSTALL2SWM", marked lower case.
+QByteArray entryFor(const QString &name, quint32 first, qint64 size)
+{
+    QByteArray e(kEntry, '\0');
+    auto *p = reinterpret_cast<unsigned char *>(e.data());
+    const QString base = name.section(QLatin1Char('.'), 0, 0).toUpper();
+    const QString ext = name.section(QLatin1Char('.'), 1).toUpper();
+    std::memcpy(p, base.leftJustified(8).toLatin1().constData(), 8);
+    std::memcpy(p + 8, ext.leftJustified(3).toLatin1().constData(), 3);
+    p[11] = 0x20;        // archive
+    p[12] = 0x08 | 0x10; // the name and the extension in lower case
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    const quint32 date = quint32((d.year() - 1980) << 9 | d.month() << 5 | d.day());
+    const quint32 time = quint32(t.hour() << 11 | t.minute() << 5 | t.second() / 2);
+    for (const int at : {14, 22})
+        putLittle(p + at, time, 2);
+    for (const int at : {16, 18, 24})
+        putLittle(p + at, date, 2);
+    putLittle(p + 20, first >> 16, 2);
+    putLittle(p + 26, first & 0xFFFF, 2);
+    putLittle(p + 28, quint32(size), 4);
+    return e;
+}
+
+// A free slot in the folder's clusters; -1 when they are full.
+qint64 freeSlot(int image, const QList<FatScan::Extent> &folder)
+{
+    for (const FatScan::Extent &extent : folder) {
+        QByteArray bytes(extent.length, '\0');
+        if (pread(image, bytes.data(), size_t(extent.length), extent.offset) != extent.length)
+            return -1;
+        for (qint64 at = 0; at < extent.length; at += kEntry)
+            if (bytes[at] == '\0' || uchar(bytes[at]) == 0xE5)
+                return extent.offset + at;
+    }
+    return -1;
+}
+
+// The FSInfo sector's free count and next free cluster, as mtools keeps them.
+void tellFsInfo(int image, const FatScan::Geometry &g, quint32 used, quint32 next)
+{
+    unsigned char boot[512], info[512];
+    if (pread(image, boot, sizeof boot, g.partition) != sizeof boot)
+        return;
+    const qint64 at = g.partition + qint64(little(boot + 48, 2)) * little(boot + 11, 2);
+    if (pread(image, info, sizeof info, at) != sizeof info || little(info, 4) != 0x41615252)
+        return;
+    const quint32 free = little(info + 488, 4);
+    if (free != 0xFFFFFFFF)
+        putLittle(info + 488, free >= used ? free - used : 0, 4);
+    putLittle(info + 492, next, 4);
+    pwrite(image, info, sizeof info, at);
+}
+
+} // namespace
+
+bool fitsShortEntry(const QString &name)
+{
+    static const QRegularExpression shortName(QStringLiteral("^[a-z0-9_-]{1,8}(\\.[a-z0-9_-]{1,3})?$"));
+    return shortName.match(name).hasMatch();
+}
+
+std::variant<FatScan::Extent, Error> reserve(int image, const FatScan::Geometry &g,
+                                             const QString &folder, const QString &name,
+                                             qint64 size)
+{
+    QList<FatScan::Extent> folderExtents;
+    for (const FatScan::Extent &e : FatScan::scan(image, g).folders)
+        if (e.file == folder + QLatin1Char('/'))
+            folderExtents << e;
+    Table fat(image, g);
+    if (folderExtents.isEmpty() || !fat.ok() || !fitsShortEntry(name))
+        return failed(QStringLiteral("%1/%2: no place for it").arg(folder, name));
+    qint64 slot = freeSlot(image, folderExtents);
+    quint32 next = fat.end(), used = 0;
+    if (slot < 0) { // the folder takes one more cluster, zeroed
+        const FatScan::Extent &last = folderExtents.last();
+        fat.set(quint32(last.firstCluster + last.length / g.clusterBytes - 1), next);
+        fat.set(next, kLast);
+        slot = g.offsetOf(next);
+        const QByteArray zeros(g.clusterBytes, '\0');
+        if (pwrite(image, zeros.constData(), size_t(zeros.size()), slot) != zeros.size())
+            return failed(QString::fromLocal8Bit(std::strerror(errno)), errno);
+        ++next, ++used;
+    }
+    const quint32 clusters = quint32((size + g.clusterBytes - 1) / g.clusterBytes);
+    if (next + clusters > g.clusters + 2)
+        return failed(PlaceText::tr("There is no room left on the drive for %1.").arg(name), ENOSPC);
+    for (quint32 i = 0; i < clusters; ++i)
+        fat.set(next + i, i + 1 < clusters ? next + i + 1 : kLast);
+    const QByteArray entry = entryFor(name, size > 0 ? next : 0, size);
+    if (!fat.write() || pwrite(image, entry.constData(), kEntry, slot) != kEntry)
+        return failed(QString::fromLocal8Bit(std::strerror(errno)), errno);
+    tellFsInfo(image, g, used + clusters, next + clusters);
+    return FatScan::Extent{g.offsetOf(next), qint64(clusters) * g.clusterBytes, next,
+                           folder + QLatin1Char('/') + name};
+}
+
+} // namespace FatPlace
