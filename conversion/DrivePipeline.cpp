@@ -7,6 +7,7 @@
 // last, and everything is read back.
 
 #include "Conversion.h"
+#include "FatPlace.h"
 #include "OpenDriveStep.h"
 #include "Pipeline.h"
 #include "ProbeStep.h"
@@ -22,6 +23,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace Pipelines {
 
@@ -85,7 +87,12 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
     // read-back; the steps between measure nothing that shows.
     run.add([&v] { return stickTree(v); }, Stretch{25, 96});
     exportFromTheMount(run, v, {});
-    splitAndRemove(run, v, {}, std::nullopt);
+    // Each piece is placed on the stick as soon as wimsplit has finished it.
+    splitAndRemove(run, v, {}, std::nullopt, [&v](const QString &piece) -> std::optional<Error> {
+        if (!FatPlace::fitsShortEntry(QFileInfo(piece).fileName()))
+            return std::nullopt; // moved in after the split
+        return v.stickStream->placeFile(v.layout.sourcesName(), piece);
+    });
     run.add([&v] {
         return make<StickPiecesStep>(v.split, v.layout.sourcesName(), stickOutput(v));
     });

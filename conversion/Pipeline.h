@@ -3,6 +3,7 @@
 #include "RunOptions.h"
 #include "RunValues.h"
 #include "Sequence.h"
+#include "SplitStep.h"
 
 #include <functional>
 #include <memory>
@@ -36,7 +37,7 @@ void adjustSetup(Sequence &run, const RunOptions &options, RunValues &values);
 void exportFromTheMount(Sequence &run, RunValues &values, Stretch stretch);
 // The split, then install.wim removed where it is a file of ours.
 void splitAndRemove(Sequence &run, RunValues &values, Stretch stretch,
-                    std::optional<float> milestone);
+                    std::optional<float> milestone, SplitStep::PieceDone pieceDone = {});
 
 template <typename S, typename... Args> std::unique_ptr<Step> make(Args &&...args)
 {

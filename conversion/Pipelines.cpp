@@ -79,9 +79,11 @@ void exportFromTheMount(Sequence &run, RunValues &v, Stretch stretch)
 }
 
 void splitAndRemove(Sequence &run, RunValues &v, Stretch stretch,
-                    std::optional<float> milestone)
+                    std::optional<float> milestone, SplitStep::PieceDone pieceDone)
 {
-    run.add([&v] { return make<SplitStep>(v.split, v.work.parent); }, stretch).after = milestone;
+    run.add([&v, pieceDone] { return make<SplitStep>(v.split, v.work.parent, pieceDone); },
+            stretch)
+        .after = milestone;
     run.add([&v]() -> std::unique_ptr<Step> {
         if (v.split.sourceOnMount)
             return nullptr; // the image split lies on the mount; nothing to remove

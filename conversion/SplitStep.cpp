@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cerrno>
 
 namespace {
@@ -41,6 +42,14 @@ void SplitStep::outputLine(const QString &line)
 {
     if (const auto bytes = ToolProgress::wimsplit(line))
         context().meter().set(bytes->done, bytes->total);
+    static const QRegularExpression part(QStringLiteral(", part (\\d+) of \\d+"));
+    const int now = part.match(line).captured(1).toInt();
+    for (; m_pieceDone && m_part < now && !m_pieceError; ++m_part) {
+        const QString piece = m_part == 1 ? m_split.first()
+                                          : PathName::join(m_split.folder,
+                                                           QStringLiteral("install%1.swm").arg(m_part));
+        m_pieceError = m_pieceDone(piece);
+    }
 }
 
 void SplitStep::started(QNTaskWrapperWithBlocks *runner)
@@ -50,6 +59,8 @@ void SplitStep::started(QNTaskWrapperWithBlocks *runner)
 
 std::optional<Error> SplitStep::checkOutput()
 {
+    if (m_pieceError)
+        return m_pieceError;
     if (!QFileInfo(m_split.first()).isFile())
         return Error{Conversion::tr("install.wim could not be split."),
                      Conversion::tr("wimsplit ended without writing %1.").arg(m_split.first())};

@@ -8,9 +8,14 @@
 // there, each small enough for FAT32.
 class SplitStep : public ToolStep {
 public:
+    // Told each piece's path once wimsplit has gone on to the next one, so
+    // that it can be used while the rest is made; an error fails the split.
+    using PieceDone = std::function<std::optional<Error>(const QString &piece)>;
+
     // `temporaryFolder` names a full disk.
-    SplitStep(const SplitSet &split, QString temporaryFolder)
-        : m_split(split), m_temporaryFolder(std::move(temporaryFolder))
+    SplitStep(const SplitSet &split, QString temporaryFolder, PieceDone pieceDone = {})
+        : m_split(split), m_temporaryFolder(std::move(temporaryFolder)),
+          m_pieceDone(std::move(pieceDone))
     {}
 
 protected:
@@ -22,6 +27,9 @@ protected:
 private:
     const SplitSet &m_split;
     QString m_temporaryFolder;
+    PieceDone m_pieceDone;
+    int m_part = 1; // the piece wimsplit is on
+    std::optional<Error> m_pieceError;
 };
 
 // The staging copy's sources folder made writable, and the install.wim in it

@@ -150,6 +150,11 @@ void StickStream::queue(const Pending &next)
 
 std::optional<Error> StickStream::placeFile(const QString &folder, const QString &file)
 {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_sources.left.contains(file))
+            return m_error; // placed already
+    }
     const QFileInfo info(file);
     auto placed = FatPlace::reserve(m_image, m_geometry, folder, info.fileName(), info.size());
     if (const Error *error = std::get_if<Error>(&placed))
