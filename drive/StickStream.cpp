@@ -2,14 +2,15 @@
 
 #include "FatPlace.h"
 #include "PastTheCache.h"
+#include "StickDriveIo.h"
 #include "StickImage.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <cerrno>
+#include <zlib.h>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -18,26 +19,42 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-struct StreamText {
-    Q_DECLARE_TR_FUNCTIONS(StickWriter)
-};
-
-constexpr qint64 kChunk = 4 << 20;
-constexpr qint64 kTables = 1 << 20; // each end of the drive
-constexpr size_t kAlignment = 4096;
+namespace StickDriveIo {
 
 Error systemError(int err, const QString &what)
 {
-    return {StreamText::tr("The USB drive could not be written."),
+    return {Text::tr("The USB drive could not be written."),
             what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)), err};
+}
+
+quint32 checksum(const char *data, qint64 length)
+{
+    return quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data), size_t(length)));
 }
 
 Error cancelled()
 {
-    return {StreamText::tr("The write was cancelled."), QString(), ECANCELED};
+    return {Text::tr("The write was cancelled."), QString(), ECANCELED};
 }
+
+std::optional<Error> eraseTables(int drive, qint64 size, char *buffer)
+{
+    std::memset(buffer, 0, kTables);
+    for (const qint64 at : {qint64(0), size - kTables})
+        if (pwrite(drive, buffer, kTables, at) != kTables)
+            return systemError(errno ? errno : EIO, Text::tr("erasing the partition tables"));
+    if (fdatasync(drive) != 0)
+        return systemError(errno, Text::tr("erasing the partition tables"));
+    return std::nullopt;
+}
+
+} // namespace StickDriveIo
+namespace {
+
+using namespace StickDriveIo;
+using StreamText = StickDriveIo::Text;
+
+constexpr size_t kAlignment = 4096;
 
 // The image's size when it was made for this drive: as large, in 512-byte
 // sectors (the backup table belongs on the drive's last sectors).
@@ -60,18 +77,6 @@ std::variant<qint64, Error> sizeFor(int image, const QString &imagePath, int dri
                          .arg(driveSize)
                          .arg(sectorSize)};
     return size;
-}
-
-// No partition table from here on until the new one goes on last.
-std::optional<Error> eraseTables(int drive, qint64 size, char *buffer)
-{
-    std::memset(buffer, 0, kTables);
-    for (const qint64 at : {qint64(0), size - kTables})
-        if (pwrite(drive, buffer, kTables, at) != kTables)
-            return systemError(errno ? errno : EIO, StreamText::tr("erasing the partition tables"));
-    if (fdatasync(drive) != 0)
-        return systemError(errno, StreamText::tr("erasing the partition tables"));
-    return std::nullopt;
 }
 
 } // namespace
@@ -267,9 +272,7 @@ std::optional<Error> StickStream::copy(const Pending &extent, bool giveBack,
         std::memset(buffer + got, 0, size_t(length - got));
         if (pwrite(m_drive, buffer, size_t(length), at) != length)
             return systemError(errno ? errno : EIO, StreamText::tr("writing the drive"));
-        m_chunks.append(
-            {at, length,
-             QCryptographicHash::hash(QByteArrayView(buffer, length), QCryptographicHash::Sha1)});
+        m_chunks.append({at, length, checksum(buffer, length)});
         // On the drive now: the image need not hold it any longer.
         if (giveBack && source == m_image && m_punch &&
             fallocate(m_image, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, length) != 0)
@@ -281,76 +284,3 @@ std::optional<Error> StickStream::copy(const Pending &extent, bool giveBack,
     return std::nullopt;
 }
 
-std::optional<Error> StickStream::finish(const Progress &progress)
-{
-    placed();
-    {
-        const std::lock_guard lock(m_mutex);
-        m_closing = true;
-        m_wake.notify_all();
-    }
-    // What is queued goes on; progress is told meanwhile, and may stop it.
-    while (!m_ended) {
-        if (progress && !progress(Phase::Writing, m_written, 0))
-            stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    m_thread.join();
-    if (std::optional<Error> error = failure())
-        return error;
-    if (m_stop)
-        return cancelled();
-    std::optional<Error> error = writeLast(progress);
-    if (!error)
-        error = readBack(progress);
-    // A stick that did not keep its data must not look finished.
-    if (error)
-        eraseTables(m_drive, m_size, m_buffer.get());
-    return error;
-}
-
-std::optional<Error> StickStream::writeLast(const Progress &progress)
-{
-    const FatScan::Map map = FatScan::scan(m_image, m_geometry);
-    QList<FatScan::Extent> last = map.folders;
-    // The boot sectors and both FATs, whole: where the image has a hole, the
-    // drive must read zeros, not what it held before.
-    last.append({m_geometry.partition, m_geometry.dataStart - m_geometry.partition, 0, {}});
-    for (const FatScan::Extent &extent : last)
-        if (std::optional<Error> error = copy({extent, {}}, false, progress))
-            return error;
-    if (fdatasync(m_drive) != 0) // everything before the tables
-        return systemError(errno, StreamText::tr("writing the drive"));
-    for (const FatScan::Extent &table : {FatScan::Extent{m_size - kTables, kTables, 0, {}},
-                                         FatScan::Extent{0, kTables, 0, {}}})
-        if (std::optional<Error> error = copy({table, {}}, false, progress))
-            return error;
-    if (fsync(m_drive) != 0)
-        return systemError(errno, StreamText::tr("writing the drive"));
-    return std::nullopt;
-}
-
-std::optional<Error> StickStream::readBack(const Progress &progress)
-{
-    m_pastTheCache->beforeReading();
-    qint64 total = 0, verified = 0;
-    for (const Chunk &chunk : std::as_const(m_chunks))
-        total += chunk.length;
-    char *buffer = m_buffer.get();
-    for (const Chunk &chunk : std::as_const(m_chunks)) {
-        if (pread(m_drive, buffer, size_t(chunk.length), chunk.offset) != chunk.length)
-            return systemError(errno ? errno : EIO, StreamText::tr("reading the drive back"));
-        if (QCryptographicHash::hash(QByteArrayView(buffer, chunk.length),
-                                     QCryptographicHash::Sha1) != chunk.hash)
-            return Error{StreamText::tr("The USB drive did not keep what was written to it."),
-                         StreamText::tr("The %1 bytes at %2 read back differently. The drive "
-                                        "may be faulty, or smaller than it claims.")
-                             .arg(chunk.length)
-                             .arg(chunk.offset),
-                         EIO};
-        verified += chunk.length;
-        if (progress && !progress(Phase::Verifying, verified, total))
-            return cancelled();
-    }
-    return std::nullopt;
-}

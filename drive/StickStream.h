@@ -88,7 +88,7 @@ private:
     struct Chunk {
         qint64 offset;
         qint64 length;
-        QByteArray hash;
+        quint32 sum;
     };
     QList<Chunk> m_chunks; // the writer's until it has ended
     mutable std::mutex m_mutex;
