@@ -7,7 +7,6 @@
 // last, and everything is read back.
 
 #include "Conversion.h"
-#include "FatPlace.h"
 #include "OpenDriveStep.h"
 #include "Pipeline.h"
 #include "ProbeStep.h"
@@ -23,7 +22,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 namespace Pipelines {
 
@@ -88,9 +86,7 @@ Pipeline drive(const RunOptions &o, RunValues &v, Prompts *prompts)
     run.add([&v] { return stickTree(v); }, Stretch{25, 96});
     exportFromTheMount(run, v, {});
     // Each piece is placed on the stick as soon as wimsplit has finished it.
-    splitAndRemove(run, v, {}, std::nullopt, [&v](const QString &piece) -> std::optional<Error> {
-        if (!FatPlace::fitsShortEntry(QFileInfo(piece).fileName()))
-            return std::nullopt; // moved in after the split
+    splitAndRemove(run, v, {}, std::nullopt, [&v](const QString &piece) {
         return v.stickStream->placeFile(v.layout.sourcesName(), piece);
     });
     run.add([&v] {

@@ -10,7 +10,8 @@ constexpr int kDetailIntervalMs = 100;
 } // namespace
 
 RunContext::RunContext(Prompts *prompts, QObject *parent)
-    : QObject(parent), m_prompts(prompts), m_stallWatch(m_meter, [this] { return running(); })
+    : QObject(parent), m_prompts(prompts), m_stallWatch([this]() -> const ProgressMeter & { return meter(); },
+                   [this] { return running(); })
 {
     m_detailTimer.setInterval(kDetailIntervalMs);
     connect(&m_detailTimer, &QTimer::timeout, this, &RunContext::publishDetail);

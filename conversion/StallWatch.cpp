@@ -9,8 +9,9 @@ namespace {
 constexpr int kCancelGraceSeconds = 3;
 } // namespace
 
-StallWatch::StallWatch(const ProgressMeter &meter, std::function<bool()> running)
-    : m_meter(meter), m_running(std::move(running))
+StallWatch::StallWatch(std::function<const ProgressMeter &()> meter,
+                       std::function<bool()> running)
+    : m_meter(std::move(meter)), m_running(std::move(running))
 {
     m_timer.setInterval(1000);
     connect(&m_timer, &QTimer::timeout, this, &StallWatch::tick);
@@ -23,14 +24,15 @@ void StallWatch::tick()
         m_quietSeconds = 0;
         return;
     }
-    if (m_meter.done() != m_lastProgress) {
-        m_lastProgress = m_meter.done();
+    const ProgressMeter &meter = m_meter();
+    if (meter.done() != m_lastProgress) {
+        m_lastProgress = meter.done();
         m_quietSeconds = 0;
         return;
     }
     // A stage that counts no bytes (the inspection) is only judged after a cancel.
     const bool running = m_running();
-    if (running && !m_meter.active())
+    if (running && !meter.active())
         return;
     if (++m_quietSeconds < (running ? kStallSeconds : kCancelGraceSeconds))
         return;

@@ -15,7 +15,8 @@ class ProgressMeter;
 // which ends those reads with an error.
 class StallWatch : public QObject {
 public:
-    StallWatch(const ProgressMeter &meter, std::function<bool()> running);
+    // `meter` gives the meter that counts what the reading step does.
+    StallWatch(std::function<const ProgressMeter &()> meter, std::function<bool()> running);
 
     void watch(SourceMount *source) { m_source = source; }
     // A step reads from the mounted source from now on, or no longer does. Any thread.
@@ -28,7 +29,7 @@ public:
 private:
     void tick();
 
-    const ProgressMeter &m_meter;
+    std::function<const ProgressMeter &()> m_meter;
     std::function<bool()> m_running;
     QPointer<SourceMount> m_source;
     std::atomic<bool> m_reading{false};

@@ -1,6 +1,6 @@
 #include "StickSteps.h"
 
-#include "FatPlace.h"
+#include "FileSystem.h"
 #include "Log.h"
 #include "PathName.h"
 #include "StickStream.h"
@@ -112,9 +112,14 @@ void StickTreeStep::opened(Opened result)
 void StickTreeStep::followTheDrive(qint64 total)
 {
     measure(StageDetail::Stage::Write, total,
-            [&context = context(), stream = m_out.stream, total,
+            [&context = context(), stream = m_out.stream, total, image = m_out.image,
+             base = FileSystem::allocatedBytes(m_out.image),
              name = std::make_shared<QString>()](ProgressMeter &meter) {
                 meter.atLeast(std::min(stream->written(), total));
+                // The copy's own count, which the stall watch follows: what
+                // the image took, and what of it went on to the drive.
+                if (ProgressMeter &copy = context.meter(); copy.stage() == StageDetail::Stage::Stick)
+                    copy.atLeast(FileSystem::allocatedBytes(image) - base + stream->written());
                 const QString now = PathName::lastComponent(stream->writing());
                 if (now.isEmpty() || now == *name)
                     return;
@@ -122,24 +127,19 @@ void StickTreeStep::followTheDrive(qint64 total)
                 context.report(QT_TRANSLATE_NOOP("Conversion", "writing %1"), now, true);
             });
     context().holdBar(true);
+    context().measure(StageDetail::Stage::Stick, m_input.bytes, {});
 }
 
 void StickPiecesStep::run()
 {
     context().report(QT_TRANSLATE_NOOP("Conversion", "Copying install.swm to the USB installer"));
     inBackground(
-        [this, pieces = m_split.pieces(), folder = m_split.folder, image = m_out.image,
-         sources = m_sourcesName, stream = m_out.stream]() -> std::optional<Error> {
-            const StickImage::KeepGoing going = [this] { return keepGoing(); };
+        [pieces = m_split.pieces(), folder = m_split.folder, sources = m_sourcesName,
+         stream = m_out.stream]() -> std::optional<Error> {
+            // Those wimsplit finished before its last are in place already.
             for (const QString &piece : pieces) {
-                const QString path = PathName::join(folder, piece);
                 Log::write(QStringLiteral("placing %1 on the USB installer").arg(piece));
-                // Straight from the piece, unless FAT needs a long name for it.
-                auto error = FatPlace::fitsShortEntry(piece)
-                                 ? stream->placeFile(sources, path)
-                                 : StickImage::moveFile(image, path, QLatin1Char('/') + sources,
-                                                        going, placed());
-                if (error || !keepGoing())
+                if (auto error = stream->placeFile(sources, PathName::join(folder, piece)))
                     return error;
             }
             return std::nullopt;

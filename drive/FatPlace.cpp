@@ -75,17 +75,15 @@ private:
     bool m_ok = false;
 };
 
-// The short entry: "install2.swm" as "INSTALL2SWM", marked lower case.
-QByteArray entryFor(const QString &name, quint32 first, qint64 size)
+// The short entry: "install2.swm" as "INSTALL2SWM", marked lower case when
+// it is the name itself, or an alias ("INSTAL~1SWM") after its long name.
+QByteArray shortEntry(const QByteArray &name11, bool lowerCase, quint32 first, qint64 size)
 {
     QByteArray e(kEntry, '\0');
     auto *p = reinterpret_cast<unsigned char *>(e.data());
-    const QString base = name.section(QLatin1Char('.'), 0, 0).toUpper();
-    const QString ext = name.section(QLatin1Char('.'), 1).toUpper();
-    std::memcpy(p, base.leftJustified(8).toLatin1().constData(), 8);
-    std::memcpy(p + 8, ext.leftJustified(3).toLatin1().constData(), 3);
-    p[11] = 0x20;        // archive
-    p[12] = 0x08 | 0x10; // the name and the extension in lower case
+    std::memcpy(p, name11.constData(), 11);
+    p[11] = 0x20;                          // archive
+    p[12] = lowerCase ? 0x08 | 0x10 : 0x00; // the name and the extension in lower case
     const QDateTime now = QDateTime::currentDateTime();
     const QDate d = now.date();
     const QTime t = now.time();
@@ -101,16 +99,88 @@ QByteArray entryFor(const QString &name, quint32 first, qint64 size)
     return e;
 }
 
-// A free slot in the folder's clusters; -1 when they are full.
-qint64 freeSlot(int image, const QList<FatScan::Extent> &folder)
+QByteArray padded(const QString &part, int length)
 {
+    return part.left(length).toUpper().toLatin1().leftJustified(length, ' ');
+}
+
+// The long name's entries, last part first, as they are stored before the
+// short entry they belong to.
+QByteArray longEntries(const QString &name, const QByteArray &alias)
+{
+    unsigned char sum = 0;
+    for (const char c : alias)
+        sum = uchar(((sum & 1) << 7) + (sum >> 1) + uchar(c));
+    const qsizetype parts = (name.size() + 12) / 13;
+    QByteArray entries;
+    for (qsizetype part = parts; part >= 1; --part) {
+        QByteArray e(kEntry, '\0');
+        auto *p = reinterpret_cast<unsigned char *>(e.data());
+        p[0] = uchar(part | (part == parts ? 0x40 : 0));
+        p[11] = 0x0F;
+        p[13] = sum;
+        int i = 0;
+        for (const int at : {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30}) {
+            const qsizetype index = (part - 1) * 13 + i++;
+            const quint32 c = index < name.size() ? name[index].unicode()
+                              : index == name.size() ? 0 : 0xFFFF;
+            putLittle(p + at, c, 2);
+        }
+        entries += e;
+    }
+    return entries;
+}
+
+// The entries for `name`: itself where it fits a short entry, else an alias
+// that no entry of the folder has, after the long name.
+QByteArray entriesFor(const QString &name, const QByteArray &folder, quint32 first, qint64 size)
+{
+    const QString base = name.section(QLatin1Char('.'), 0, -2).isEmpty()
+                             ? name
+                             : name.section(QLatin1Char('.'), 0, -2);
+    const QString ext = name.contains(QLatin1Char('.')) ? name.section(QLatin1Char('.'), -1) : QString();
+    if (fitsShortEntry(name))
+        return shortEntry(padded(base, 8) + padded(ext, 3), true, first, size);
+    static const QRegularExpression unfit(QStringLiteral("[^A-Za-z0-9_-]"));
+    const QString plain = QString(base).remove(unfit);
+    for (int n = 1;; ++n) {
+        const QString tail = QStringLiteral("~%1").arg(n);
+        const QByteArray alias = padded(plain.left(8 - tail.size()) + tail, 8) +
+                                 padded(QString(ext).remove(unfit), 3);
+        bool taken = false;
+        for (qsizetype at = 0; at + kEntry <= folder.size() && !taken; at += kEntry)
+            taken = folder.mid(at, 11) == alias;
+        if (!taken)
+            return longEntries(name, alias) + shortEntry(alias, false, first, size);
+    }
+}
+
+QByteArray read(int image, const QList<FatScan::Extent> &folder)
+{
+    QByteArray bytes;
     for (const FatScan::Extent &extent : folder) {
-        QByteArray bytes(extent.length, '\0');
-        if (pread(image, bytes.data(), size_t(extent.length), extent.offset) != extent.length)
-            return -1;
-        for (qint64 at = 0; at < extent.length; at += kEntry)
-            if (bytes[at] == '\0' || uchar(bytes[at]) == 0xE5)
-                return extent.offset + at;
+        QByteArray part(extent.length, '\0');
+        if (pread(image, part.data(), size_t(extent.length), extent.offset) != extent.length)
+            return {};
+        bytes += part;
+    }
+    return bytes;
+}
+
+// The first of `count` free slots in a row within one run of the folder's
+// clusters; -1 when there are none.
+qint64 freeSlots(const QByteArray &bytes, const QList<FatScan::Extent> &folder, qint64 count)
+{
+    qint64 start = 0;
+    for (const FatScan::Extent &extent : folder) {
+        qint64 run = 0;
+        for (qint64 at = 0; at < extent.length; at += kEntry) {
+            const char first = bytes.at(start + at);
+            run = first == '\0' || uchar(first) == 0xE5 ? run + 1 : 0;
+            if (run == count)
+                return extent.offset + at - (count - 1) * kEntry;
+        }
+        start += extent.length;
     }
     return -1;
 }
@@ -148,11 +218,17 @@ std::variant<FatScan::Extent, Error> reserve(int image, const FatScan::Geometry 
         if (e.file == folder + QLatin1Char('/'))
             folderExtents << e;
     Table fat(image, g);
-    if (folderExtents.isEmpty() || !fat.ok() || !fitsShortEntry(name))
+    const QByteArray existing = read(image, folderExtents);
+    if (folderExtents.isEmpty() || !fat.ok() || existing.isEmpty() || size > 0xFFFFFFFFLL)
         return failed(QStringLiteral("%1/%2: no place for it").arg(folder, name));
-    qint64 slot = freeSlot(image, folderExtents);
-    quint32 next = fat.end(), used = 0;
-    if (slot < 0) { // the folder takes one more cluster, zeroed
+    quint32 next = fat.end();
+    const quint32 clusters = quint32((size + g.clusterBytes - 1) / g.clusterBytes);
+    const QByteArray entries = entriesFor(name, existing, clusters ? next : 0, size);
+    qint64 slot = freeSlots(existing, folderExtents, entries.size() / kEntry);
+    const quint32 more = slot < 0 ? 1 : 0; // the folder takes one more cluster
+    if (qint64(next) + more + clusters > qint64(g.clusters) + 2)
+        return failed(PlaceText::tr("There is no room left on the drive for %1.").arg(name), ENOSPC);
+    if (more) {
         const FatScan::Extent &last = folderExtents.last();
         fat.set(quint32(last.firstCluster + last.length / g.clusterBytes - 1), next);
         fat.set(next, kLast);
@@ -160,17 +236,17 @@ std::variant<FatScan::Extent, Error> reserve(int image, const FatScan::Geometry 
         const QByteArray zeros(g.clusterBytes, '\0');
         if (pwrite(image, zeros.constData(), size_t(zeros.size()), slot) != zeros.size())
             return failed(QString::fromLocal8Bit(std::strerror(errno)), errno);
-        ++next, ++used;
+        ++next;
     }
-    const quint32 clusters = quint32((size + g.clusterBytes - 1) / g.clusterBytes);
-    if (next + clusters > g.clusters + 2)
-        return failed(PlaceText::tr("There is no room left on the drive for %1.").arg(name), ENOSPC);
+    // The entries name the first cluster as it is after the folder's own.
+    const QByteArray placed =
+        more ? entriesFor(name, existing, clusters ? next : 0, size) : entries;
     for (quint32 i = 0; i < clusters; ++i)
         fat.set(next + i, i + 1 < clusters ? next + i + 1 : kLast);
-    const QByteArray entry = entryFor(name, size > 0 ? next : 0, size);
-    if (!fat.write() || pwrite(image, entry.constData(), kEntry, slot) != kEntry)
-        return failed(QString::fromLocal8Bit(std::strerror(errno)), errno);
-    tellFsInfo(image, g, used + clusters, next + clusters);
+    if (!fat.write() ||
+        pwrite(image, placed.constData(), size_t(placed.size()), slot) != placed.size())
+        return failed(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)), errno);
+    tellFsInfo(image, g, more + clusters, next + clusters);
     return FatScan::Extent{g.offsetOf(next), qint64(clusters) * g.clusterBytes, next,
                            folder + QLatin1Char('/') + name};
 }

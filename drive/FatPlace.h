@@ -11,11 +11,12 @@
 // from the file, never through the image.
 namespace FatPlace {
 
-// Whether `name` fits a short entry as it is ("install2.swm"): FAT keeps it
-// without a long name.
+// Whether `name` fits a short entry as it is ("install2.swm"); other names
+// ("install10.swm") get a long name and a short alias.
 bool fitsShortEntry(const QString &name);
 
-// `folder` is a folder's path from the root ("sources"), as FatScan names it.
+// `folder` is a folder's path from the root ("sources"), as FatScan names it;
+// `size` is below 4 GiB.
 std::variant<FatScan::Extent, Error> reserve(int image, const FatScan::Geometry &geometry,
                                              const QString &folder, const QString &name,
                                              qint64 size);

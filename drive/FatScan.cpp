@@ -1,7 +1,7 @@
 #include "FatScan.h"
 
 #include <QByteArray>
-#include <QSet>
+#include <vector>
 #include <unistd.h>
 
 namespace FatScan {
@@ -80,9 +80,8 @@ private:
     QList<quint32> chain(quint32 first)
     {
         QList<quint32> clusters;
-        for (quint32 c = first; c >= 2 && c < m_g.clusters + 2 && !m_seen.contains(c);
-             c = next(c)) {
-            m_seen.insert(c);
+        for (quint32 c = first; c >= 2 && c < m_g.clusters + 2 && !m_seen[c]; c = next(c)) {
+            m_seen[c] = true;
             clusters << c;
         }
         return clusters;
@@ -126,7 +125,7 @@ private:
     int m_image;
     const Geometry &m_g;
     QByteArray m_fat;
-    QSet<quint32> m_seen;
+    std::vector<bool> m_seen = std::vector<bool>(m_g.clusters + 2, false);
     Map m_map;
 };
 
@@ -151,6 +150,7 @@ std::optional<Geometry> geometry(int image, qint64 partition)
     const qint64 dataSectors = sectors - reserved - fats * fatSectors;
     g.clusters = quint32(std::max<qint64>(0, dataSectors / perCluster));
     g.rootCluster = little(b + 44, 4);
+    g.end = partition + sectors * sector;
     return g;
 }
 

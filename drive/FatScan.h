@@ -20,6 +20,7 @@ struct Geometry {
     qint64 clusterBytes = 0;
     quint32 clusters = 0;    // data clusters
     quint32 rootCluster = 2;
+    qint64 end = 0; // the file system's end
 
     qint64 offsetOf(quint32 cluster) const { return dataStart + (cluster - 2) * clusterBytes; }
 };

@@ -41,10 +41,5 @@ std::optional<Error> copyTree(const QString &image, const QString &source,
 std::optional<Error> copyFile(const QString &image, const QString &file, const QString &folder,
                               const KeepGoing &keepGoing = {}, const Placed &placed = {});
 
-// Moves the file `file` into the folder `folder` of the file system: its
-// space is given back as it goes in, where the file system can (so it is
-// never held twice), and it is gone once it is in.
-std::optional<Error> moveFile(const QString &image, const QString &file, const QString &folder,
-                              const KeepGoing &keepGoing = {}, const Placed &placed = {});
 
 } // namespace StickImage

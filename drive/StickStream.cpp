@@ -176,22 +176,26 @@ std::optional<Error> StickStream::placeFile(const QString &folder, const QString
 
 void StickStream::release()
 {
-    const std::lock_guard lock(m_mutex);
-    m_sources.released = true;
-    for (auto it = m_sources.left.cbegin(); it != m_sources.left.cend(); ++it)
-        if (it.value() == 0)
-            QFile::remove(it.key());
+    QStringList done;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_sources.released = true;
+        for (auto it = m_sources.left.cbegin(); it != m_sources.left.cend(); ++it)
+            if (it.value() == 0)
+                done << it.key();
+    }
+    for (const QString &file : done)
+        QFile::remove(file);
 }
 
-// Called with the lock held.
-void StickStream::sent(const Pending &done)
+// Whether the file `done` came from may go now. Called with the lock held.
+bool StickStream::sent(const Pending &done)
 {
     if (done.source.isEmpty())
-        return;
+        return false;
     qint64 &left = m_sources.left[done.source];
     left -= done.length;
-    if (left == 0 && m_sources.released)
-        QFile::remove(done.source);
+    return left == 0 && m_sources.released;
 }
 
 void StickStream::stop()
@@ -233,9 +237,12 @@ void StickStream::writer()
             m_current = next.file;
         }
         std::optional<Error> error = copy(next, true);
-        const std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         if (!error) {
-            sent(next);
+            const bool gone = sent(next);
+            lock.unlock();
+            if (gone)
+                QFile::remove(next.source);
             continue;
         }
         if (!m_stop)
@@ -261,14 +268,19 @@ std::optional<Error> StickStream::copy(const Pending &extent, bool giveBack,
     // A file of its own holds the data from its start; past its end, the last
     // cluster's rest is zeros.
     const qint64 shift = source == m_image ? 0 : extent.offset;
+    struct stat info;
+    const qint64 sourceSize = fstat(source, &info) == 0 ? info.st_size : 0;
     char *buffer = m_buffer.get();
     for (qint64 at = extent.offset, end = extent.offset + extent.length; at < end; at += kChunk) {
         if (m_stop)
             return cancelled();
         const qint64 length = std::min(kChunk, end - at);
         const ssize_t got = pread(source, buffer, size_t(length), at - shift);
-        if (got < 0 || (source == m_image && got != length))
-            return systemError(errno ? errno : EIO, StreamText::tr("reading the image"));
+        // Short only at a file's end, never within it.
+        if (got != std::clamp<qint64>(sourceSize - (at - shift), 0, length))
+            return systemError(got < 0 ? errno : EIO,
+                               source == m_image ? StreamText::tr("reading the image")
+                                                 : extent.source);
         std::memset(buffer + got, 0, size_t(length - got));
         if (pwrite(m_drive, buffer, size_t(length), at) != length)
             return systemError(errno ? errno : EIO, StreamText::tr("writing the drive"));

@@ -46,8 +46,8 @@ public:
     // Gives `file` its place in the folder `folder` ("sources") of the file
     // system, under its own name, and sends its data to the drive straight
     // from it; the image never holds it. The file is read meanwhile, and
-    // removed once it is all on the drive and released. Only for names that
-    // FAT keeps in a short entry (FatPlace::fitsShortEntry).
+    // removed once it is all on the drive and released. Placing it again
+    // changes nothing.
     std::optional<Error> placeFile(const QString &folder, const QString &file);
     // The files placed from may go once they are on the drive.
     void release();
@@ -63,7 +63,6 @@ public:
     qint64 overheadBytes() const;
     QString writing() const;                // the file on its way to the drive
     std::optional<Error> failure() const;   // what stopped the writer
-    bool givesSpaceBack() const { return m_punch.load(); }
 
 private:
     StickStream(int image, int drive, qint64 size);
@@ -72,7 +71,7 @@ private:
         QString source;
     };
     void queue(const Pending &next);
-    void sent(const Pending &done);
+    bool sent(const Pending &done);
     void writer();
     std::optional<Error> copy(const Pending &extent, bool giveBack,
                               const Progress &progress = {}, qint64 total = 0);

@@ -49,7 +49,9 @@ std::optional<Error> StickStream::writeLast(const Progress &progress)
             return error;
     if (fdatasync(m_drive) != 0) // everything before the tables
         return systemError(errno, Text::tr("writing the drive"));
-    for (const FatScan::Extent &table : {FatScan::Extent{m_size - kTables, kTables, 0, {}},
+    // The backup table's end of the drive from where the file system ends.
+    const qint64 tail = std::max(m_size - kTables, m_geometry.end);
+    for (const FatScan::Extent &table : {FatScan::Extent{tail, m_size - tail, 0, {}},
                                          FatScan::Extent{0, kTables, 0, {}}})
         if (std::optional<Error> error = copy({table, {}}, false, progress))
             return error;

@@ -292,6 +292,24 @@ private slots:
         other.cancel();
         QCOMPARE(second.ended->kind, StepEnd::Kind::Stopped);
         QCOMPARE(cancelled, QStringList({"E start", "E cancel"}));
+
+        // While the bar is held (it follows the drive), the steps between
+        // measure on a meter nothing shows, and their milestones do not show.
+        Rig held;
+        QList<StageDetail::Stage> shown;
+        QObject::connect(&held.context, &RunContext::detailChanged,
+                         [&shown](const StageDetail &d) { shown << d.stage; });
+        held.context.measure(StageDetail::Stage::Write, 100, {25, 96});
+        held.context.holdBar(true);
+        held.context.measure(StageDetail::Stage::Split, 10, {40, 60});
+        held.context.meter().set(10, 10);
+        held.context.reportMilestone(60);
+        held.context.endMeasuring();
+        held.context.holdBar(false);
+        QCOMPARE(held.milestones, QList<float>());
+        QCOMPARE(held.context.meter().stage(), StageDetail::Stage::Write);
+        QCOMPARE(held.context.meter().done(), 0);
+        QCOMPARE(shown, QList<StageDetail::Stage>({StageDetail::Stage::Write}));
     }
 
     // Verification (first) beside the build (second): the first failure

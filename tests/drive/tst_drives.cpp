@@ -4,7 +4,7 @@
 #include "FileSystem.h"
 #include "StickImage.h"
 #include "StickProbe.h"
-#include "StickWriter.h"
+#include "StickStream.h"
 #include "UDisksDrives.h"
 
 #include <QDBusObjectPath>
@@ -134,11 +134,12 @@ private slots:
     }
 
     // A stick built from a tree and written through the service to a loop
-    // device full of old data: every file read back byte for byte from the
-    // file system at 1 MiB, install.wim left out and the piece moved in (gone
-    // from beside the image at once, and the image giving back the space of
-    // all the files once they are on the drive). (The table, label and a
-    // clean check: the drive installer's; a write cut short: its faults.)
+    // device full of old data while it is built: every file read back byte
+    // for byte from the file system at 1 MiB, install.wim left out and the
+    // pieces placed straight from themselves (one with a long name), each
+    // removed once on the drive and released; the image gives back the space
+    // of what went on, and the file system checks clean. (The table and
+    // label: the drive installer's; a write cut short: its faults.)
     void writesAStick()
     {
         QTemporaryDir folder;
@@ -149,15 +150,17 @@ private slots:
         write(tree + "/sources/boot.wim", 5 << 20);
         write(tree + "/support/日本語/Ελληνικά файл ñ.txt", 10);
         QVERIFY(QDir().mkpath(tree + "/support/empty"));
-        write(folder.filePath("install.swm"), 9 << 20);
+        const QStringList pieces{folder.filePath("install.swm"), folder.filePath("install10.swm")};
+        write(pieces[0], 9 << 20);
+        write(pieces[1], 3 << 20, char(0x5a));
         QVERIFY(!StickImage::create(image, 96 << 20, "CCCOMA_X64FRE_EN-US_DV9"));
         write(folder.filePath("odd/a?b.txt"), 1); // FAT would change the name without a word
         QVERIFY(StickImage::copyTree(image, folder.filePath("odd"))->details.contains("a?b.txt"));
         QVERIFY(!StickImage::copyTree(image, tree, {"sources/install.wim"}));
-        QFile::copy(folder.filePath("install.swm"), folder.filePath("piece.swm"));
-        QVERIFY(!StickImage::moveFile(image, folder.filePath("install.swm"), "/sources"));
-        QVERIFY(!QFile::exists(folder.filePath("install.swm")));
-        QVERIFY(FileSystem::allocatedBytes(image) > (14 << 20));
+        QVERIFY(FileSystem::allocatedBytes(image) > (5 << 20));
+        QFile::remove(tree + "/sources/install.wim");
+        for (const QString &piece : pieces)
+            QVERIFY(QFile::copy(piece, tree + "/sources/" + QFileInfo(piece).fileName()));
 
         write(folder.filePath("drive"), 96 << 20, char(0xa5));
         const QString device = loopSetup(folder.filePath("drive"));
@@ -168,25 +171,34 @@ private slots:
         QString why;
         const int fd = drives.openForWriting(*drives.find(device), &why);
         QVERIFY2(fd >= 0, qPrintable(why));
-        QList<StickWriter::Phase> phases;
-        const auto error = StickWriter::write(image, fd, [&](auto phase, qint64, qint64) {
+        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+        auto opened = StickStream::open(image, fd);
+        QVERIFY(std::holds_alternative<std::unique_ptr<StickStream>>(opened));
+        StickStream &stream = *std::get<std::unique_ptr<StickStream>>(opened);
+        QVERIFY(!stream.placed());
+        for (const QString &piece : pieces)
+            QVERIFY(!stream.placeFile("sources", piece) && !stream.placeFile("sources", piece));
+        stream.release();
+        QList<StickStream::Phase> phases;
+        const auto error = stream.finish([&](auto phase, qint64, qint64) {
             phases << phase;
             return true;
         });
-        ::close(fd);
         QVERIFY2(!error, qPrintable(error ? error->message + error->details : QString()));
-        QVERIFY(phases.contains(StickWriter::Phase::Verifying));
+        QVERIFY(phases.contains(StickStream::Phase::Verifying));
+        QVERIFY(!QFile::exists(pieces[0]) && !QFile::exists(pieces[1]));
         QVERIFY(FileSystem::givesSpaceBack(folder.path()));
         QVERIFY2(FileSystem::allocatedBytes(image) < (4 << 20),
                  qPrintable(QString::number(FileSystem::allocatedBytes(image))));
 
-        const QString back = folder.filePath("back");
+        const QString back = folder.filePath("back"), part = folder.filePath("part");
         QVERIFY(QDir().mkpath(back));
         QCOMPARE(run("mcopy", {"-s", "-n", "-i", device + "@@1M", "::/*", back}).code, 0);
-        QFile::remove(tree + "/sources/install.wim");
-        QFile::copy(folder.filePath("piece.swm"), tree + "/sources/install.swm");
         const Ran diff = run("diff", {"-r", tree, back});
         QVERIFY2(diff.code == 0, qPrintable(diff.out));
+        QCOMPARE(run("dd", {"if=" + device, "of=" + part, "bs=1M", "skip=1", "count=95"}).code, 0);
+        const Ran checked = run("fsck.fat", {"-n", part});
+        QVERIFY2(checked.code == 0, qPrintable(checked.out));
     }
 
     // Sticks that keep less than they claim, by wrapping onto their start or

@@ -113,6 +113,18 @@ class TestDriveInstaller : public QObject, public Workspace {
         run("udisksctl", {"loop-delete", "--no-user-interaction", "-b", device});
         m_devices.removeAll(device);
     }
+    // What a fake stick was told: offset, length, and 1 when a partition
+    // table was on it after the write.
+    static QList<QList<qint64>> writesIn(const QString &log)
+    {
+        QList<QList<qint64>> writes;
+        QFile file(log);
+        file.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (const QList<QByteArray> f = line.split(' '); f.size() == 3)
+                writes << QList<qint64>{f[0].toLongLong(), f[1].toLongLong(), f[2].toLongLong()};
+        return writes;
+    }
     // Nothing of a run is left: no temporary files, no mount, no process.
     void verifyNothingLeft(const QString &tmp)
     {
@@ -369,12 +381,7 @@ private slots:
         const QString tmp = freshFolder("tmp");
         const Ran made = run(kCli, {"--drive", device, "--yes", sample}, tmp);
         verifyNothingLeft(tmp);
-        QList<QList<qint64>> writes; // offset, length, a table on the stick after it
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (const QList<QByteArray> f = line.split(' '); f.size() == 3)
-                writes << QList<qint64>{f[0].toLongLong(), f[1].toLongLong(), f[2].toLongLong()};
+        const QList<QList<qint64>> writes = writesIn(log);
         qint64 written = 0;
         for (const QList<qint64> &w : writes)
             written += w[1];
