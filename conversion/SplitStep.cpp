@@ -50,6 +50,13 @@ void SplitStep::outputLine(const QString &line)
                                                            QStringLiteral("install%1.swm").arg(m_part));
         m_pieceError = m_pieceDone(piece);
     }
+    if (m_pieceError)
+        stop(); // the rest would be made for nothing
+}
+
+Error SplitStep::failure() const
+{
+    return m_pieceError ? *m_pieceError : ToolStep::failure();
 }
 
 void SplitStep::started(QNTaskWrapperWithBlocks *runner)

@@ -23,6 +23,7 @@ protected:
     void outputLine(const QString &line) override;
     void started(QNTaskWrapperWithBlocks *runner) override;
     std::optional<Error> checkOutput() override;
+    Error failure() const override;
 
 private:
     const SplitSet &m_split;

@@ -36,7 +36,7 @@ protected:
     // After a clean exit: what is wrong with what the tool made, if anything.
     virtual std::optional<Error> checkOutput() { return std::nullopt; }
     // The tool's failure as the user is told it.
-    Error failure() const;
+    virtual Error failure() const;
     void stop() override;
 
 private:

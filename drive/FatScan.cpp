@@ -33,7 +33,9 @@ class Walker {
 public:
     Walker(int image, const Geometry &g) : m_image(image), m_g(g)
     {
-        m_fat = readAt(image, g.fatStart, std::min<qint64>(g.fatBytes, (g.clusters + 2) * 4ll));
+        const qint64 fatBytes = std::min<qint64>(g.fatBytes, (g.clusters + 2) * 4ll);
+        m_fat = readAt(image, g.fatStart, fatBytes);
+        m_map.complete = m_fat.size() == fatBytes;
     }
 
     void folder(quint32 cluster, const QString &path)
@@ -41,7 +43,9 @@ public:
         QByteArray entries;
         for (const quint32 c : chain(cluster)) {
             add(&m_map.folders, c, path);
-            entries += readAt(m_image, m_g.offsetOf(c), m_g.clusterBytes);
+            const QByteArray cluster = readAt(m_image, m_g.offsetOf(c), m_g.clusterBytes);
+            m_map.complete = m_map.complete && cluster.size() == m_g.clusterBytes;
+            entries += cluster;
         }
         QString longName;
         for (qsizetype at = 0; at + kEntry <= entries.size(); at += kEntry) {

@@ -37,6 +37,7 @@ struct Extent {
 struct Map {
     QList<Extent> files;   // in the order of the file system's tree
     QList<Extent> folders; // each folder's in the order of its chain
+    bool complete = true;  // false when the image could not be read whole
 };
 
 std::optional<Geometry> geometry(int image, qint64 partition);

@@ -52,7 +52,9 @@ std::optional<Error> eraseTables(int drive, qint64 size, char *buffer)
 namespace {
 
 using namespace StickDriveIo;
-using StreamText = StickDriveIo::Text;
+struct StreamText {
+    Q_DECLARE_TR_FUNCTIONS(StickWriter)
+};
 
 constexpr size_t kAlignment = 4096;
 
@@ -123,6 +125,8 @@ StickStream::~StickStream()
 std::optional<Error> StickStream::placed()
 {
     const FatScan::Map map = FatScan::scan(m_image, m_geometry);
+    if (!map.complete)
+        return systemError(EIO, StreamText::tr("reading the image"));
     const std::lock_guard lock(m_mutex);
     const qint64 cluster = m_geometry.clusterBytes;
     for (const FatScan::Extent &extent : map.files) {

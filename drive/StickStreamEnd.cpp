@@ -11,7 +11,9 @@ using namespace StickDriveIo;
 
 std::optional<Error> StickStream::finish(const Progress &progress)
 {
-    placed();
+    const std::optional<Error> unread = placed();
+    if (unread)
+        stop();
     {
         const std::lock_guard lock(m_mutex);
         m_closing = true;
@@ -26,6 +28,8 @@ std::optional<Error> StickStream::finish(const Progress &progress)
     m_thread.join();
     if (std::optional<Error> error = failure())
         return error;
+    if (unread)
+        return unread;
     if (m_stop)
         return cancelled();
     std::optional<Error> error = writeLast(progress);
@@ -40,6 +44,8 @@ std::optional<Error> StickStream::finish(const Progress &progress)
 std::optional<Error> StickStream::writeLast(const Progress &progress)
 {
     const FatScan::Map map = FatScan::scan(m_image, m_geometry);
+    if (!map.complete)
+        return systemError(EIO, Text::tr("reading the image"));
     QList<FatScan::Extent> last = map.folders;
     // The boot sectors and both FATs, whole: where the image has a hole, the
     // drive must read zeros, not what it held before.

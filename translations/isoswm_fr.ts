@@ -1023,6 +1023,10 @@ Code de sortie&#xa0;: 0 quand la nouvelle image a été écrite, 1 quand la conv
         <source>The USB installer was not finished.</source>
         <translation>L’installateur USB n’a pas été terminé.</translation>
     </message>
+    <message>
+        <source>There is no room left on the drive for %1.</source>
+        <translation>Il ne reste plus de place sur le lecteur pour %1.</translation>
+    </message>
 </context>
 <context>
     <name>StickWriter</name>
