@@ -136,7 +136,7 @@ private slots:
     // A stick built from a tree and written through the service to a loop
     // device full of old data while it is built: every file read back byte
     // for byte from the file system at 1 MiB, install.wim left out and the
-    // pieces placed straight from themselves (one with a long name), each
+    // pieces placed straight from themselves (some with long names), each
     // removed once on the drive and released; the image gives back the space
     // of what went on, and the file system checks clean. (The table and
     // label: the drive installer's; a write cut short: its faults.)
@@ -150,9 +150,13 @@ private slots:
         write(tree + "/sources/boot.wim", 5 << 20);
         write(tree + "/support/日本語/Ελληνικά файл ñ.txt", 10);
         QVERIFY(QDir().mkpath(tree + "/support/empty"));
-        const QStringList pieces{folder.filePath("install.swm"), folder.filePath("install10.swm")};
+        // Enough of them that the folder's entries take one more cluster.
+        QStringList pieces{folder.filePath("install.swm")};
+        for (int n = 2; n <= 20; ++n)
+            pieces << folder.filePath(QString("install%1.swm").arg(n));
         write(pieces[0], 9 << 20);
-        write(pieces[1], 3 << 20, char(0x5a));
+        for (int n = 1; n < pieces.size(); ++n)
+            write(pieces[n], n * 1000, char('a' + n));
         QVERIFY(!StickImage::create(image, 96 << 20, "CCCOMA_X64FRE_EN-US_DV9"));
         write(folder.filePath("odd/a?b.txt"), 1); // FAT would change the name without a word
         QVERIFY(StickImage::copyTree(image, folder.filePath("odd"))->details.contains("a?b.txt"));
@@ -186,7 +190,8 @@ private slots:
         });
         QVERIFY2(!error, qPrintable(error ? error->message + error->details : QString()));
         QVERIFY(phases.contains(StickStream::Phase::Verifying));
-        QVERIFY(!QFile::exists(pieces[0]) && !QFile::exists(pieces[1]));
+        for (const QString &piece : pieces)
+            QVERIFY(!QFile::exists(piece));
         QVERIFY(FileSystem::givesSpaceBack(folder.path()));
         QVERIFY2(FileSystem::allocatedBytes(image) < (4 << 20),
                  qPrintable(QString::number(FileSystem::allocatedBytes(image))));
