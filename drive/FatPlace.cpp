@@ -37,6 +37,14 @@ Error failed(const QString &why, int code = EIO)
     return {PlaceText::tr("The USB installer could not be built."), why, code};
 }
 
+// A write to the image that fell short: the system's reason, or EIO for a
+// short write, which sets none.
+Error unwritten()
+{
+    const int code = errno ? errno : EIO;
+    return failed(QString::fromLocal8Bit(std::strerror(code)), code);
+}
+
 // The FAT of a stick's image, changed in memory and written back to every copy.
 class Table {
 public:
@@ -234,8 +242,9 @@ std::variant<FatScan::Extent, Error> reserve(int image, const FatScan::Geometry 
         fat.set(next, kLast);
         slot = g.offsetOf(next);
         const QByteArray zeros(g.clusterBytes, '\0');
+        errno = 0;
         if (pwrite(image, zeros.constData(), size_t(zeros.size()), slot) != zeros.size())
-            return failed(QString::fromLocal8Bit(std::strerror(errno)), errno);
+            return unwritten();
         ++next;
     }
     // The entries name the first cluster as it is after the folder's own.
@@ -243,9 +252,10 @@ std::variant<FatScan::Extent, Error> reserve(int image, const FatScan::Geometry 
         more ? entriesFor(name, existing, clusters ? next : 0, size) : entries;
     for (quint32 i = 0; i < clusters; ++i)
         fat.set(next + i, i + 1 < clusters ? next + i + 1 : kLast);
+    errno = 0;
     if (!fat.write() ||
         pwrite(image, placed.constData(), size_t(placed.size()), slot) != placed.size())
-        return failed(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)), errno);
+        return unwritten();
     tellFsInfo(image, g, more + clusters, next + clusters);
     return FatScan::Extent{g.offsetOf(next), qint64(clusters) * g.clusterBytes, next,
                            folder + QLatin1Char('/') + name};

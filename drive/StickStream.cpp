@@ -40,6 +40,7 @@ Error cancelled()
 std::optional<Error> eraseTables(int drive, qint64 size, char *buffer)
 {
     std::memset(buffer, 0, kTables);
+    errno = 0;
     for (const qint64 at : {qint64(0), size - kTables})
         if (pwrite(drive, buffer, kTables, at) != kTables)
             return systemError(errno ? errno : EIO, Text::tr("erasing the partition tables"));
@@ -100,6 +101,8 @@ std::variant<std::unique_ptr<StickStream>, Error> StickStream::open(const QStrin
                      StreamText::tr("%1 holds no FAT32 file system.").arg(imagePath)};
     }
     std::unique_ptr<StickStream> stream(new StickStream(image, drive, std::get<qint64>(size)));
+    if (!stream->m_buffer)
+        return systemError(ENOMEM, imagePath);
     stream->m_geometry = *geometry;
     stream->m_sent.assign(geometry->clusters + 2, false);
     if (std::optional<Error> error = eraseTables(drive, stream->m_size, stream->m_buffer.get()))
@@ -209,23 +212,6 @@ void StickStream::stop()
     m_wake.notify_all();
 }
 
-qint64 StickStream::overheadBytes() const
-{
-    return m_geometry.dataStart - m_geometry.partition + 2 * kTables;
-}
-
-QString StickStream::writing() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_current;
-}
-
-std::optional<Error> StickStream::failure() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_error;
-}
-
 void StickStream::writer()
 {
     for (;;) {
@@ -286,6 +272,7 @@ std::optional<Error> StickStream::copy(const Pending &extent, bool giveBack,
                                source == m_image ? StreamText::tr("reading the image")
                                                  : extent.source);
         std::memset(buffer + got, 0, size_t(length - got));
+        errno = 0; // a short write sets none
         if (pwrite(m_drive, buffer, size_t(length), at) != length)
             return systemError(errno ? errno : EIO, StreamText::tr("writing the drive"));
         m_chunks.append({at, length, checksum(buffer, length)});

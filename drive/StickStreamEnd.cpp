@@ -9,6 +9,23 @@
 
 using namespace StickDriveIo;
 
+qint64 StickStream::overheadBytes() const
+{
+    return m_geometry.dataStart - m_geometry.partition + 2 * kTables;
+}
+
+QString StickStream::writing() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_current;
+}
+
+std::optional<Error> StickStream::failure() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
 std::optional<Error> StickStream::finish(const Progress &progress)
 {
     const std::optional<Error> unread = placed();
